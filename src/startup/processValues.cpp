@@ -1,0 +1,5 @@
+#include "processValues.h"
+
+LaunchSettings launchSettings = {defaultDelayMs, defaultPostponeLimit, 1};
+HINSTANCE moduleInstance = nullptr;
+HWND promptDialog = nullptr;
