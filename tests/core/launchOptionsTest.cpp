@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -239,10 +241,16 @@ TEST(LaunchOptions, ReadLeadingNumber)
                   c.expected);
     }
 
-    // A token is a view: the bytes after its end are not part of it.
+    // A token is a view: the bytes after its end are not part of it, and
+    // need not exist (AddressSanitizer reports a read past the end).
     const char text[] = "123 456";
     EXPECT_EQ(readLeadingNumber(CommandToken{text, 2}), 12);
     EXPECT_EQ(readLeadingNumber(CommandToken{text + 3, 0}), 0);
+    for (const char *exact : {"   ", "  -", "+99"}) {
+        std::unique_ptr<char[]> bytes(new char[3]);
+        std::memcpy(bytes.get(), exact, 3);
+        EXPECT_EQ(readLeadingNumber(CommandToken{bytes.get(), 3}), exact[0] == '+' ? 99 : 0);
+    }
 }
 
 TEST(LaunchOptions, TokensRebuildTheText)
