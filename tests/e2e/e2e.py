@@ -1,0 +1,729 @@
+#!/usr/bin/python3
+"""Starts the real RestartPrompt exe under wine and works it from outside.
+
+Usage:
+  /usr/bin/python3 tests/e2e/e2e.py --list
+  /usr/bin/python3 tests/e2e/e2e.py --prompt RestartPrompt.exe --tool promptTool.exe
+                                    --wine-state DIR [SCENARIO...]
+
+Each scenario is a row of SCENARIOS: a command line, a show command, the
+registry it needs and a list of steps. The steps drive the prompt the way the
+desktop and other programs do: real mouse clicks through xdotool, close
+requests, commands and timer messages sent by promptTool.exe, a quit message
+posted to its thread. promptTool.exe also reads the prompt's state (texts,
+visibility, buttons, foreground) and reports its exit code. Restart requests
+are read from the prompt's own Wine debug output, timer periods from Wine's
+relay trace.
+
+DIR is the Wine environment of the wine.start test (its env file). Without
+names every scenario runs. Prints one line per step and exits 1 if a scenario
+failed.
+"""
+
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+IDC_RESTART_LATER = 128
+IDC_RESTART_NOW = 1002
+IDC_LANGUAGE = 1000
+IDM_EXIT = 105
+IDT_POSTPONE = 111
+IDOK = 1
+IDCANCEL = 2
+CBN_SELENDOK = 9
+
+ENGLISH = {
+    "message": "The installation has finished. In order to complete the process, you must restart "
+    "your computer.\nPlease save changes to any open documents before continuing.",
+    "caption": "Quenlor Software",
+    "postponeLabel": "Restart Later",
+    "restartLabel": "Restart Now",
+}
+FRENCH = {
+    "message": "L'installation est termin\u00e9e. Pour compl\u00e9ter le processus, vous devez "
+    "red\u00e9marrer votre PC.\nMerci de sauvegarder tous les documents ouverts avant de continuer.",
+    "caption": "Quenlor Software",
+    "postponeLabel": "Diff\u00e9rer",
+    "restartLabel": "Red\u00e9marrer Maintenant",
+}
+GERMAN = {
+    "message": "Die Installation ist beendet. Zur Fertigstellung m\u00fcssen Sie Ihren Computer neu "
+    "starten.\nBitte speichern Sie Ihre offenen Dokumente.",
+    "caption": "Quenlor Software",
+    "postponeLabel": "Neuladen Sp\u00e4ter",
+    "restartLabel": "Neuladen Jetzt",
+}
+LANGUAGE_ENTRIES = ["English", "Fran\u00e7ais", "Deutsch"]
+
+# What Wine's advapi32 prints for the one restart request the prompt makes.
+RESTART_REQUEST = ('InitiateSystemShutdownExW (null) L"The system is restarting to apply upates." '
+                   "0 1 1 0x80020003")
+SET_TIMER_CALL = re.compile(r"Call user32\.SetTimer\(([0-9a-fA-F]+),([0-9a-fA-F]+),([0-9a-fA-F]+),")
+
+KIOSK_KEY = r"HKLM\SOFTWARE\Quenlor"
+RELAY_KEY = r"HKCU\Software\Wine\Debug"
+DESKTOP_CLASS = "#32769"
+
+POLL_SECONDS = 0.05
+EXPECT_TIMEOUT_MS = 4000
+# The start call holds the prompt's handle this long at most; cleanup ends it sooner.
+START_WAIT_MS = 600000
+
+
+# ---- steps ---------------------------------------------------------------
+
+def start():
+    return ("start",)
+
+
+def startHolder():
+    """A window of another program that has the foreground before the prompt shows."""
+    return ("holder",)
+
+
+def expect(**fields):
+    """Polls the prompt's state until every field matches (see checkField)."""
+    return ("expect", fields)
+
+
+def holds(ms, **fields):
+    """The fields match at every look for ms milliseconds."""
+    return ("holds", ms, fields)
+
+
+def click(control):
+    return ("click", control)
+
+
+def chooseLanguage(index):
+    """Opens the drop-down with a click and clicks entry `index` of its list."""
+    return ("language", index)
+
+
+def close():
+    return ("send", ["close"])
+
+
+def command(identifier, notification=0):
+    return ("send", ["command", str(identifier), str(notification)])
+
+
+def timer(identifier):
+    return ("send", ["timer", str(identifier)])
+
+
+def quit(code):
+    return ("send", ["quit", str(code)])
+
+
+def waitReturn(minMs):
+    """The prompt comes back by itself, no sooner than minMs after the last postponement."""
+    return ("return", minMs)
+
+
+def keepsRunning(ms):
+    return ("running", ms)
+
+
+def expectExit(code, withinMs=5000):
+    return ("exit", code, withinMs)
+
+
+def expectRestartRequests(count):
+    return ("restarts", count)
+
+
+def expectTimerPeriods(periods):
+    """The periods of every timer 111 armed so far, from the relay trace."""
+    return ("periods", periods)
+
+
+# ---- scenarios -----------------------------------------------------------
+
+def scenario(name, args="", show=1, registry=(), relay=False, steps=()):
+    return {"name": name, "args": args, "show": show, "registry": list(registry),
+            "relay": relay, "steps": list(steps)}
+
+
+# The first look at a prompt that has just come up with the defaults of its run.
+def firstShow(postponeEnabled=True):
+    return expect(visible=True, postponeEnabled=postponeEnabled, texts=ENGLISH,
+                  languages=LANGUAGE_ENTRIES, selection=0, topmost=True, foreground=False,
+                  normalSize=True)
+
+
+def restartsByClick():
+    return [click(IDC_RESTART_NOW), expectExit(0), expectRestartRequests(1)]
+
+
+def endsByExitCommand():
+    return [command(IDM_EXIT), expectExit(0), expectRestartRequests(0)]
+
+
+# A non-zero show command: shown at its normal size without activation, at
+# the first show and at the return, while another program's window works on.
+def showCommandRow(name, show):
+    return scenario(name, "/d 1s", show=show, steps=[
+        startHolder(), start(),
+        expect(visible=True, normalSize=True, topmost=True, foreground=False, holderForeground=True),
+        close(), expect(visible=False),
+        waitReturn(800),
+        expect(visible=True, normalSize=True, sameRect=True, foreground=False, holderForeground=True),
+        *endsByExitCommand(),
+    ])
+
+
+# A command line that is not what the deployment tools write: the prompt still
+# shows, and the first postponement arms the delay that the line gave.
+def malformedRow(name, args, periodMs, postponeEnabled=True):
+    if postponeEnabled:
+        postponement = [close(), expect(visible=False), expectTimerPeriods([periodMs])]
+    else:
+        postponement = [close(), holds(300, visible=True), expectTimerPeriods([])]
+    return scenario(name, args, relay=True, steps=[
+        start(), firstShow(postponeEnabled), *postponement, *endsByExitCommand(),
+    ])
+
+
+def kioskRow(name, registry, args="/d 1s"):
+    return scenario(name, args, registry=registry, steps=[
+        start(), expectExit(0, withinMs=5000), expectRestartRequests(0),
+    ])
+
+
+def notKioskRow(name, registry):
+    return scenario(name, "/d 1s", registry=registry, steps=[
+        start(), firstShow(), *endsByExitCommand(),
+    ])
+
+
+LONG_LINE = "/d 7s " + "x" * 250 + " /r 0 " + "y" * 38  # 300 characters; the /r 0 lies past the 256th
+
+SCENARIOS = [
+    # Three postponements (two by the button, one by a close request), the
+    # fourth showing without a usable postpone button, an ignored close
+    # request, then the restart.
+    scenario("workedRun", "/d 1s", steps=[
+        start(), firstShow(),
+        click(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=True, sameRect=True, foreground=False),
+        click(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=True, sameRect=True, foreground=False),
+        close(), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=False, sameRect=True, foreground=False,
+                                topmost=True, texts=ENGLISH),
+        close(), holds(300, visible=True, postponeEnabled=False), keepsRunning(300),
+        *restartsByClick(),
+    ]),
+    # Limit 0: the button is disabled before any input and close requests are
+    # ignored; a postpone command from another program still postpones.
+    scenario("limitZero", "/d 1s /r 0", steps=[
+        start(), firstShow(postponeEnabled=False),
+        close(), holds(300, visible=True),
+        command(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=False),
+        close(), holds(300, visible=True),
+        *restartsByClick(),
+    ]),
+    scenario("limitOne", "/d 1s /r 1", steps=[
+        start(), firstShow(),
+        click(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=False),
+        close(), holds(300, visible=True),
+        *restartsByClick(),
+    ]),
+    # A negative limit: close requests are ignored from the start, the button
+    # gives one postponement.
+    scenario("limitNegative", "/d 1s /r -1", steps=[
+        start(), firstShow(),
+        close(), holds(300, visible=True, postponeEnabled=True),
+        click(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=False),
+        close(), holds(300, visible=True),
+        command(IDC_RESTART_NOW), expectExit(0), expectRestartRequests(1),
+    ]),
+    # Delay 0 means 90 minutes; the expiry is sent rather than waited for.
+    scenario("delayZero", "/d 0", relay=True, steps=[
+        start(), firstShow(),
+        close(), expect(visible=False), expectTimerPeriods([5400000]),
+        timer(IDT_POSTPONE), expect(visible=True, postponeEnabled=True, sameRect=True),
+        *endsByExitCommand(),
+    ]),
+    # Show command 0: hidden, and nothing brings it up until a close request
+    # from outside; from there the normal cycle runs.
+    scenario("hiddenStart", "/d 1s", show=0, steps=[
+        start(), expect(found=True, visible=False), holds(1500, visible=False),
+        close(), expect(visible=False),
+        waitReturn(800), firstShow(),
+        click(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, postponeEnabled=True),
+        *restartsByClick(),
+    ]),
+    showCommandRow("showMinimized", 2),
+    showCommandRow("showMaximized", 3),
+    showCommandRow("showMinNoActive", 7),
+    showCommandRow("showDefault", 10),
+    showCommandRow("showWithoutFlag", None),
+    # The kiosk gate against the registry views of the real run.
+    kioskRow("kioskIn32BitView", [("32", "Tavrin_Kiosk")]),
+    kioskRow("kioskIn64BitView", [("64", "Tavrin_Kiosk")]),
+    kioskRow("kioskMixedCaseMalformedLine", [("32", "tAVRIN_kIOSK_Lobby")], args='/d "\t/r ' + "\u0100"),
+    notKioskRow("notKioskShortValue", [("32", "Tavrin_Kios")]),
+    notKioskRow("notKioskKeyWithoutValue", [("32", None), ("64", "Tavrin_Kiosk")]),
+    # Real clicks in the drop-down; the language survives a postponement, and
+    # the restart request is the same in every language.
+    scenario("languages", "/d 1s", steps=[
+        start(), firstShow(),
+        chooseLanguage(1), expect(texts=FRENCH, selection=1, languages=LANGUAGE_ENTRIES),
+        click(IDC_RESTART_LATER), expect(visible=False),
+        waitReturn(800), expect(visible=True, texts=FRENCH, selection=1),
+        chooseLanguage(2), expect(texts=GERMAN, selection=2, languages=LANGUAGE_ENTRIES),
+        chooseLanguage(0), expect(texts=ENGLISH, selection=0, languages=LANGUAGE_ENTRIES),
+        chooseLanguage(2), expect(texts=GERMAN, selection=2, postponeEnabled=True),
+        *restartsByClick(),
+    ]),
+    # Commands the prompt does not know change nothing; 105 ends the run
+    # without a restart.
+    scenario("exitCommand", "/d 1s", steps=[
+        start(), firstShow(),
+        command(IDOK), command(IDCANCEL), command(IDC_LANGUAGE, 1),
+        holds(300, visible=True, texts=ENGLISH, postponeEnabled=True), keepsRunning(200),
+        *endsByExitCommand(),
+    ]),
+    scenario("quitFromOutside", "/d 1s", steps=[
+        start(), firstShow(), quit(7), expectExit(7), expectRestartRequests(0),
+    ]),
+    malformedRow("emptyCommandLine", "", 1800000),
+    malformedRow("leadingWhiteSpace", "\t /d 5s", 5000),
+    malformedRow("emptyDelayAtEnd", "/d ", 5400000),
+    malformedRow("emptyDelayBetweenBlanks", "/d  5", 5400000),
+    malformedRow("emptyLimitAtEnd", "/r ", None, postponeEnabled=False),
+    malformedRow("tabIsNoSeparator", "/d\t5s", 1800000),
+    malformedRow("blankAndTabBeforeValue", "/d \t5s", 5000),
+    malformedRow("quotedOption", '"/d 5s"', 1800000),
+    malformedRow("quotedValue", '/d "5"', 5400000),
+    malformedRow("hugeNumber", "/d 99999999999", 4294907296),
+    malformedRow("productWrapsNegative", "/d 35792", 2147520000),
+    malformedRow("productWrapsToZero", "/d 134217728", 5400000),
+    malformedRow("aboveLatin1EndsLine", "/r 2 \u0100 /d 5s", 1800000),
+    malformedRow("noBreakSpaceIsNoSeparator", "/d\u00a05s", 1800000),
+    malformedRow("line300Characters", LONG_LINE, 7000),
+]
+
+
+# ---- running -------------------------------------------------------------
+
+class Failure(Exception):
+    pass
+
+
+def readEnvironment(stateDir):
+    envFile = stateDir / "env"
+    if not envFile.is_file():
+        raise SystemExit(f"no Wine environment in {stateDir}: run the wine.start test first")
+    dump = subprocess.run(["sh", "-c", '. "$0" && env -0', str(envFile)], check=True,
+                          capture_output=True).stdout
+    return dict(item.split("=", 1) for item in dump.decode().split("\0") if "=" in item)
+
+
+def windowsPath(path):
+    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def lastJsonLine(text):
+    lines = [line for line in text.splitlines() if line.startswith("{")]
+    return json.loads(lines[-1]) if lines else None
+
+
+class Run:
+    """One scenario's processes and files."""
+
+    def __init__(self, options, environment, row):
+        self.options = options
+        self.environment = environment
+        self.row = row
+        self.dir = options.wine_state / "e2e" / row["name"]
+        self.dir.mkdir(parents=True, exist_ok=True)
+        for old in self.dir.iterdir():
+            old.unlink()
+        self.startCall = None
+        self.holderCall = None
+        self.pid = None
+        self.holderPid = None
+        self.firstRect = None
+        self.lastPostponement = None
+        self.startedAt = None
+        self.openFiles = []
+        self.notes = set()
+
+    def wineEnvironment(self, debug):
+        environment = dict(self.environment)
+        environment["WINEDEBUG"] = debug
+        return environment
+
+    # Output to files, never pipes: Wine's services may keep a pipe open.
+    def wine(self, args, name, debug="-all", timeout=60):
+        out = self.dir / f"{name}.out"
+        with open(out, "wb") as stdout, open(self.dir / f"{name}.err", "ab") as stderr:
+            result = subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=stdout,
+                                    stderr=stderr, env=self.wineEnvironment(debug), timeout=timeout)
+        return result.returncode, out.read_text(errors="replace")
+
+    def tool(self, *args):
+        _, text = self.wine([str(self.options.tool), *args], "tool")
+        answer = lastJsonLine(text)
+        if answer is None:
+            raise Failure(f"promptTool {' '.join(args)}: no answer: {text!r}")
+        return answer
+
+    def background(self, args, name, debug):
+        stdout = open(self.dir / f"{name}.json", "wb")
+        stderr = open(self.dir / f"{name}.trace", "wb")
+        self.openFiles += [stdout, stderr]
+        return subprocess.Popen(["wine", *args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
+                                env=self.wineEnvironment(debug))
+
+    def backgroundLines(self, name):
+        path = self.dir / f"{name}.json"
+        return [json.loads(line) for line in path.read_text().splitlines() if line.startswith("{")]
+
+    def waitForLine(self, name, index, timeoutMs, what):
+        deadline = time.monotonic() + timeoutMs / 1000
+        while True:
+            lines = self.backgroundLines(name)
+            if len(lines) > index:
+                return lines[index]
+            if time.monotonic() > deadline:
+                raise Failure(f"{what}: nothing within {timeoutMs} ms")
+            time.sleep(POLL_SECONDS)
+
+    def reg(self, *args):
+        return self.wine(["reg", *args], "reg")[0]
+
+    def setUpRegistry(self):
+        self.clearRegistry()
+        for view, value in self.row["registry"]:
+            args = ["add", KIOSK_KEY, f"/reg:{view}", "/f"]
+            if value is not None:
+                args += ["/v", "PatchingGroup", "/d", value]
+            if self.reg(*args) != 0:
+                raise Failure(f"reg add {args}")
+        if self.row["relay"]:
+            if self.reg("add", RELAY_KEY, "/v", "RelayInclude", "/d", "user32.SetTimer", "/f") != 0:
+                raise Failure("reg add RelayInclude")
+
+    # Only rows that write the key clear it; a key left behind would end any
+    # other row at once with a visible failure, never a silent pass.
+    def clearRegistry(self):
+        if self.row["registry"]:
+            for view in ("32", "64"):
+                self.reg("delete", KIOSK_KEY, f"/reg:{view}", "/f")
+        if self.row["relay"]:
+            self.reg("delete", RELAY_KEY, "/v", "RelayInclude", "/f")
+
+    # ---- the steps ----
+
+    def doStart(self):
+        # Wine passes argv on with its own quoting; hex keeps the command line exact.
+        argsHex = self.row["args"].encode("utf-8").hex()
+        showArgs = ["--no-show-flag"] if self.row["show"] is None else ["--show", str(self.row["show"])]
+        debug = "-all,fixme+advapi" + (",+relay" if self.row["relay"] else "")
+        self.startedAt = time.monotonic()
+        self.startCall = self.background(
+            [str(self.options.tool), "start", *showArgs, "--args-hex", argsHex, "--wait", str(START_WAIT_MS),
+             windowsPath(self.options.prompt)], "start", debug)
+        started = self.waitForLine("start", 0, 20000, "start")
+        if "pid" not in started:
+            raise Failure(f"start: {started}")
+        self.pid = started["pid"]
+        return f"pid {self.pid}"
+
+    def doHolder(self):
+        self.holderCall = self.background([str(self.options.tool), "holder"], "holder", "-all")
+        answer = self.waitForLine("holder", 0, 20000, "holder")
+        self.holderPid = answer["pid"]
+        if not answer.get("foreground"):
+            raise Failure(f"the holder did not get the foreground: {answer}")
+        return f"holder pid {self.holderPid}"
+
+    def state(self):
+        state = self.tool("state", str(self.pid))
+        if state.get("found") and state.get("visible") and self.firstRect is None:
+            self.firstRect = state["rect"]
+        return state
+
+    def checkField(self, state, name, wanted):
+        """Returns None when the field matches, else what was seen."""
+        if name == "texts":
+            seen = {key: state.get(key) for key in wanted}
+            return None if seen == wanted else seen
+        if name == "normalSize":
+            left, top, right, bottom = state["rect"]
+            screenWidth, screenHeight = state["screen"]
+            centred = abs((left + right) / 2 - screenWidth / 2) <= 2 and \
+                abs((top + bottom) / 2 - screenHeight / 2) <= 2
+            normal = (not state["iconic"] and not state["zoomed"] and centred
+                      and 0 < right - left < screenWidth and 0 < bottom - top < screenHeight)
+            summary = {key: state[key] for key in ("iconic", "zoomed", "rect", "screen")}
+            return None if normal == wanted else summary
+        if name == "sameRect":
+            same = state["rect"] == self.firstRect
+            return None if same == wanted else {"rect": state["rect"], "first": self.firstRect}
+        if name == "holderForeground":
+            if (state["foregroundPid"] == self.holderPid) == wanted:
+                return None
+            # Wine with unmanaged X windows moves the X focus to a shown window
+            # that is its thread's active window, and makes the desktop the
+            # foreground; the prompt itself still does not become it.
+            if wanted and state["foregroundClass"] == DESKTOP_CLASS and state["foregroundPid"] != self.pid:
+                self.notes.add("wine: the desktop took the foreground from the holder, not the prompt")
+                return None
+            return {"foregroundPid": state["foregroundPid"], "foregroundClass": state["foregroundClass"],
+                    "holderPid": self.holderPid}
+        if name not in state:
+            return {name: "missing"}
+        return None if state[name] == wanted else state[name]
+
+    def mismatches(self, state, fields):
+        if not state.get("found") and fields.get("found", True):
+            return {"found": False}
+        found = {}
+        for name, wanted in fields.items():
+            seen = self.checkField(state, name, wanted)
+            if seen is not None:
+                found[name] = seen
+        return found
+
+    def doExpect(self, fields, timeoutMs=EXPECT_TIMEOUT_MS):
+        deadline = time.monotonic() + timeoutMs / 1000
+        while True:
+            wrong = self.mismatches(self.state(), fields)
+            if not wrong:
+                return ""
+            if time.monotonic() > deadline:
+                raise Failure(f"after {timeoutMs} ms: {json.dumps(wrong, ensure_ascii=False)}")
+            time.sleep(POLL_SECONDS)
+
+    def doHolds(self, ms, fields):
+        deadline = time.monotonic() + ms / 1000
+        looks = 0
+        while True:
+            wrong = self.mismatches(self.state(), fields)
+            looks += 1
+            if wrong:
+                raise Failure(f"changed after {looks} looks: {json.dumps(wrong, ensure_ascii=False)}")
+            if time.monotonic() > deadline:
+                return f"{looks} looks"
+            time.sleep(POLL_SECONDS)
+
+    def xdotool(self, *args):
+        try:
+            return subprocess.run(["xdotool", *args], check=True, stdin=subprocess.DEVNULL,
+                                  capture_output=True, env=self.environment, timeout=10).stdout.decode()
+        except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as error:
+            raise Failure(f"xdotool: {error}")
+
+    def clickAt(self, x, y):
+        # mousemove --sync waits for a motion event, and there is none when
+        # the pointer is already there.
+        location = dict(line.split("=", 1) for line in self.xdotool("getmouselocation", "--shell").split())
+        if (int(location["X"]), int(location["Y"])) == (x, y):
+            self.xdotool("click", "1")
+        else:
+            self.xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
+
+    def doClick(self, control):
+        state = self.state()
+        if not state.get("visible"):
+            raise Failure("the prompt is not visible")
+        left, top, right, bottom = state["controls"][str(control)]
+        if control == IDC_RESTART_LATER:
+            self.lastPostponement = time.monotonic()
+        self.clickAt((left + right) // 2, (top + bottom) // 2)
+        return f"at {(left + right) // 2},{(top + bottom) // 2}"
+
+    def doLanguage(self, index):
+        self.doClick(IDC_LANGUAGE)
+        deadline = time.monotonic() + EXPECT_TIMEOUT_MS / 1000
+        while True:
+            dropList = self.state()["dropList"]
+            if dropList["visible"]:
+                break
+            if time.monotonic() > deadline:
+                raise Failure("the drop-down list did not open")
+            time.sleep(POLL_SECONDS)
+        left, top, _, _ = dropList["rect"]
+        height = dropList["itemHeight"]
+        # One pixel of list border, then the entries in order.
+        self.clickAt(left + 10, top + 1 + height * index + height // 2)
+        while self.state()["dropList"]["visible"]:
+            if time.monotonic() > deadline:
+                raise Failure("the drop-down list did not close")
+            time.sleep(POLL_SECONDS)
+        return f"entry {index}"
+
+    def doSend(self, args):
+        if args[0] == "close" or args[:2] == ["command", str(IDC_RESTART_LATER)]:
+            self.lastPostponement = time.monotonic()
+        answer = self.tool("send", str(self.pid), *args)
+        if not answer.get("sent"):
+            raise Failure(f"not sent: {answer}")
+        return ""
+
+    def doReturn(self, minMs):
+        if self.lastPostponement is None:
+            raise Failure("no postponement to return from")
+        deadline = self.lastPostponement + 10
+        while not self.state().get("visible"):
+            if time.monotonic() > deadline:
+                raise Failure("the prompt did not come back within 10 s")
+            time.sleep(POLL_SECONDS)
+        elapsedMs = (time.monotonic() - self.lastPostponement) * 1000
+        if elapsedMs < minMs:
+            raise Failure(f"came back after {elapsedMs:.0f} ms, before {minMs} ms")
+        return f"after {elapsedMs:.0f} ms"
+
+    def doRunning(self, ms):
+        answer = self.tool("wait", str(self.pid), str(ms))
+        if not answer.get("timeout"):
+            raise Failure(f"the prompt ended: {answer}")
+        return ""
+
+    def doExit(self, code, withinMs):
+        ended = self.waitForLine("start", 1, withinMs, "exit")
+        if ended.get("exitCode") != code:
+            raise Failure(f"ended with {ended}")
+        return f"{code}, {(time.monotonic() - self.startedAt) * 1000:.0f} ms after the start"
+
+    def trace(self):
+        return (self.dir / "start.trace").read_text(errors="replace")
+
+    def doRestarts(self, count):
+        lines = [line for line in self.trace().splitlines() if "InitiateSystemShutdownExW" in line]
+        exact = [line for line in lines if line.endswith(RESTART_REQUEST)]
+        if len(lines) != count or len(exact) != count:
+            raise Failure(f"{len(lines)} requests, {len(exact)} with the exact arguments: {lines}")
+        return f"{count}"
+
+    def doPeriods(self, periods):
+        seen = [int(match.group(3), 16) for match in SET_TIMER_CALL.finditer(self.trace())
+                if int(match.group(2), 16) == IDT_POSTPONE]
+        if seen != periods:
+            raise Failure(f"timer 111 armed with {seen}")
+        return " ".join(hex(period) for period in seen)
+
+    def runStep(self, step):
+        kind = step[0]
+        if kind == "start":
+            return self.doStart()
+        if kind == "holder":
+            return self.doHolder()
+        if kind == "expect":
+            return self.doExpect(step[1])
+        if kind == "holds":
+            return self.doHolds(step[1], step[2])
+        if kind == "click":
+            return self.doClick(step[1])
+        if kind == "language":
+            return self.doLanguage(step[1])
+        if kind == "send":
+            return self.doSend(step[1])
+        if kind == "return":
+            return self.doReturn(step[1])
+        if kind == "running":
+            return self.doRunning(step[1])
+        if kind == "exit":
+            return self.doExit(step[1], step[2])
+        if kind == "restarts":
+            return self.doRestarts(step[1])
+        if kind == "periods":
+            return self.doPeriods(step[1])
+        raise Failure(f"unknown step {step}")
+
+    def cleanUp(self):
+        for pid, call in ((self.pid, self.startCall), (self.holderPid, self.holderCall)):
+            if call is None:
+                continue
+            if call.poll() is None and pid is not None:
+                try:
+                    self.tool("kill", str(pid))
+                except (Failure, subprocess.TimeoutExpired):
+                    pass
+            try:
+                call.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                call.kill()
+                call.wait()
+        for file in self.openFiles:
+            file.close()
+        self.clearRegistry()
+
+
+def describe(step):
+    kind = step[0]
+    if kind in ("expect", "holds"):
+        fields = step[-1]
+        shown = ", ".join(f"{key}={'...' if key == 'texts' else value}" for key, value in fields.items())
+        return f"{kind}{'(' + str(step[1]) + ' ms)' if kind == 'holds' else ''} {shown}"
+    return " ".join(str(part) for part in step)
+
+
+def runScenario(options, environment, row):
+    run = Run(options, environment, row)
+    began = time.monotonic()
+    print(f"== {row['name']}: command line {row['args']!r}, show {row['show']}", flush=True)
+    ok = True
+    try:
+        run.setUpRegistry()
+        for number, step in enumerate(row["steps"], 1):
+            stepBegan = time.monotonic()
+            try:
+                detail = run.runStep(step)
+            except (Failure, subprocess.SubprocessError, OSError, ValueError, KeyError) as failure:
+                print(f"FAIL {number:2} {describe(step)}: {failure}", flush=True)
+                ok = False
+                break
+            print(f"ok   {number:2} {describe(step)} {detail} ({time.monotonic() - stepBegan:.2f} s)",
+                  flush=True)
+    finally:
+        run.cleanUp()
+    for note in sorted(run.notes):
+        print(f"note {note}")
+    print(f"{'PASS' if ok else 'FAIL'} {row['name']} in {time.monotonic() - began:.1f} s", flush=True)
+    return ok
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--list", action="store_true", help="print the scenario names and stop")
+    parser.add_argument("--prompt", type=Path)
+    parser.add_argument("--tool", type=Path)
+    parser.add_argument("--wine-state", type=Path)
+    parser.add_argument("names", nargs="*")
+    options = parser.parse_args()
+
+    if options.list:
+        print("\n".join(row["name"] for row in SCENARIOS))
+        return 0
+    if not (options.prompt and options.tool and options.wine_state):
+        parser.error("--prompt, --tool and --wine-state are needed to run scenarios")
+    byName = {row["name"]: row for row in SCENARIOS}
+    unknown = [name for name in options.names if name not in byName]
+    if unknown:
+        parser.error(f"unknown scenarios: {unknown}")
+    environment = readEnvironment(options.wine_state)
+    rows = [byName[name] for name in options.names] if options.names else SCENARIOS
+    failed = [row["name"] for row in rows if not runScenario(options, environment, row)]
+    if failed:
+        print(f"failed: {' '.join(failed)}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

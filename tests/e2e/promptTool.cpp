@@ -1,0 +1,431 @@
+// Works the restart prompt from outside its process, the way another program
+// or the user's desktop would: one subcommand per call, results as one line of
+// JSON on stdout. A test tool only; never shipped.
+//
+//   start [--show N | --no-show-flag] [--args-hex HEX] [--wait MS] EXE [ARGS...]
+//   state PID
+//   send PID close | command ID [NOTIFICATION] | timer ID | quit CODE
+//   wait PID TIMEOUT_MS
+//   kill PID
+//   holder
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int postponeButtonId = 128;
+constexpr int restartButtonId = 1002;
+constexpr int languageId = 1000;
+constexpr int messageId = 1001;
+constexpr UINT sendTimeoutMs = 5000;
+
+// Plain ASCII out, everything else as \u escapes: no code page can spoil it.
+std::string jsonString(const std::wstring &text)
+{
+    std::string out = "\"";
+    for (wchar_t c : text) {
+        if (c == L'"' || c == L'\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+std::string jsonBool(bool value) { return value ? "true" : "false"; }
+
+std::string jsonRect(const RECT &r)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "[%ld,%ld,%ld,%ld]", r.left, r.top, r.right, r.bottom);
+    return text;
+}
+
+// Flushed at once: the runner reads the output of calls that go on running.
+void printLine(const std::string &line)
+{
+    std::fputs(line.c_str(), stdout);
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+}
+
+int usage()
+{
+    std::fputs("usage: promptTool start [--show N | --no-show-flag] [--args-hex HEX] [--wait MS] EXE [ARGS...]\n"
+               "       promptTool state PID\n"
+               "       promptTool send PID close | command ID [NOTIFICATION] | timer ID | quit CODE\n"
+               "       promptTool wait PID TIMEOUT_MS\n"
+               "       promptTool kill PID\n"
+               "       promptTool holder\n",
+               stderr);
+    return 2;
+}
+
+bool parseNumber(const wchar_t *text, long long &value)
+{
+    wchar_t *end = nullptr;
+    value = std::wcstoll(text, &end, 0);
+    return end != text && *end == L'\0';
+}
+
+// The hex of UTF-8 bytes, so that blanks, tabs, quotes and any character
+// reach the prompt's command line exactly, whatever wine makes of argv.
+bool decodeHexUtf8(const std::wstring &hex, std::wstring &text)
+{
+    if (hex.size() % 2 != 0)
+        return false;
+    std::string bytes;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        wchar_t pair[3] = {hex[i], hex[i + 1], 0};
+        wchar_t *end = nullptr;
+        unsigned long byte = std::wcstoul(pair, &end, 16);
+        if (*end != L'\0')
+            return false;
+        bytes += static_cast<char>(byte);
+    }
+    text.clear();
+    if (bytes.empty())
+        return true;
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                     static_cast<int>(bytes.size()), nullptr, 0);
+    if (length <= 0)
+        return false;
+    text.resize(length);
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    return true;
+}
+
+std::string waitResult(HANDLE process, DWORD timeoutMs)
+{
+    DWORD waited = WaitForSingleObject(process, timeoutMs);
+    if (waited == WAIT_TIMEOUT)
+        return "{\"timeout\":true}";
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process, &exitCode);
+    return "{\"exitCode\":" + std::to_string(static_cast<long>(exitCode)) + "}";
+}
+
+int startPrompt(int argc, wchar_t **argv)
+{
+    bool useShowFlag = false;
+    long long show = 0;
+    long long waitMs = -1;
+    bool haveArgsText = false;
+    std::wstring argsText;
+    int i = 2;
+    for (; i < argc && argv[i][0] == L'-' && argv[i][1] == L'-'; ++i) {
+        std::wstring option = argv[i];
+        if (option == L"--no-show-flag") {
+            useShowFlag = false;
+        } else if (option == L"--show" && i + 1 < argc && parseNumber(argv[i + 1], show)) {
+            useShowFlag = true;
+            ++i;
+        } else if (option == L"--args-hex" && i + 1 < argc && decodeHexUtf8(argv[i + 1], argsText)) {
+            haveArgsText = true;
+            ++i;
+        } else if (option == L"--wait" && i + 1 < argc && parseNumber(argv[i + 1], waitMs)) {
+            ++i;
+        } else {
+            return usage();
+        }
+    }
+    if (i >= argc)
+        return usage();
+
+    std::wstring commandLine = L"\"" + std::wstring(argv[i]) + L"\"";
+    if (!haveArgsText) {
+        for (int j = i + 1; j < argc; ++j)
+            argsText += (j > i + 1 ? L" " : L"") + std::wstring(argv[j]);
+    }
+    if (!argsText.empty())
+        commandLine += L" " + argsText;
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (useShowFlag) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(show);
+    }
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(argv[i], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
+        printLine("{\"error\":\"CreateProcessW\",\"code\":" + std::to_string(GetLastError()) + "}");
+        return 1;
+    }
+    CloseHandle(info.hThread);
+    printLine("{\"pid\":" + std::to_string(info.dwProcessId) +
+              ",\"tid\":" + std::to_string(info.dwThreadId) + "}");
+    // A process that has ended can no longer be opened by pid; holding its
+    // handle from the start is the one sure way to learn its exit code.
+    if (waitMs >= 0)
+        printLine(waitResult(info.hProcess, static_cast<DWORD>(waitMs)));
+    CloseHandle(info.hProcess);
+    return 0;
+}
+
+struct DialogSearch {
+    DWORD pid;
+    HWND dialog;
+    HWND dropList;
+};
+
+BOOL CALLBACK findProcessWindows(HWND window, LPARAM param)
+{
+    auto *search = reinterpret_cast<DialogSearch *>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != search->pid)
+        return TRUE;
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    if (search->dialog == nullptr && std::wstring(className) == L"#32770")
+        search->dialog = window;
+    else if (search->dropList == nullptr && std::wstring(className) == L"ComboLBox")
+        search->dropList = window;
+    return TRUE;
+}
+
+DialogSearch findDialog(DWORD pid)
+{
+    DialogSearch search = {pid, nullptr, nullptr};
+    EnumWindows(findProcessWindows, reinterpret_cast<LPARAM>(&search));
+    return search;
+}
+
+// WM_GETTEXT is carried across processes, so this reads what the control
+// itself holds.
+std::wstring windowText(HWND window)
+{
+    std::vector<wchar_t> text(4096, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_NORMAL, sendTimeoutMs, &copied))
+        return L"";
+    return std::wstring(text.data(), copied);
+}
+
+LRESULT sendQuery(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, sendTimeoutMs, &result))
+        return -1;
+    return static_cast<LRESULT>(result);
+}
+
+int printState(DWORD pid)
+{
+    DialogSearch search = findDialog(pid);
+    HWND dialog = search.dialog;
+    HWND foreground = GetForegroundWindow();
+    DWORD foregroundPid = 0;
+    wchar_t foregroundClass[64] = {};
+    if (foreground != nullptr) {
+        GetWindowThreadProcessId(foreground, &foregroundPid);
+        GetClassNameW(foreground, foregroundClass, 64);
+    }
+    const std::string foregroundInfo = ",\"foregroundPid\":" + std::to_string(foregroundPid) +
+                                       ",\"foregroundClass\":" + jsonString(foregroundClass);
+    if (dialog == nullptr) {
+        printLine("{\"found\":false" + foregroundInfo + "}");
+        return 0;
+    }
+    HWND language = GetDlgItem(dialog, languageId);
+    std::string entries = "[";
+    LRESULT count = sendQuery(language, CB_GETCOUNT);
+    for (LRESULT i = 0; i < count; ++i) {
+        wchar_t entry[256] = {};
+        if (sendQuery(language, CB_GETLBTEXTLEN, i) < 256)
+            sendQuery(language, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(entry));
+        entries += (i > 0 ? "," : "") + jsonString(entry);
+    }
+    entries += "]";
+
+    RECT window = {};
+    GetWindowRect(dialog, &window);
+
+    std::string controls;
+    for (int id : {postponeButtonId, restartButtonId, languageId}) {
+        RECT r = {};
+        GetWindowRect(GetDlgItem(dialog, id), &r);
+        controls += (controls.empty() ? "\"" : ",\"") + std::to_string(id) + "\":" + jsonRect(r);
+    }
+
+    std::string dropList = "{\"visible\":false}";
+    if (search.dropList != nullptr && IsWindowVisible(search.dropList)) {
+        RECT r = {};
+        GetWindowRect(search.dropList, &r);
+        dropList = "{\"visible\":true,\"rect\":" + jsonRect(r) +
+                   ",\"itemHeight\":" + std::to_string(sendQuery(language, CB_GETITEMHEIGHT, 0)) + "}";
+    }
+
+    const LONG exStyle = GetWindowLongW(dialog, GWL_EXSTYLE);
+    printLine(std::string("{\"found\":true") +
+              ",\"visible\":" + jsonBool(IsWindowVisible(dialog)) +
+              ",\"postponeEnabled\":" + jsonBool(IsWindowEnabled(GetDlgItem(dialog, postponeButtonId))) +
+              ",\"message\":" + jsonString(windowText(GetDlgItem(dialog, messageId))) +
+              ",\"caption\":" + jsonString(windowText(dialog)) +
+              ",\"postponeLabel\":" + jsonString(windowText(GetDlgItem(dialog, postponeButtonId))) +
+              ",\"restartLabel\":" + jsonString(windowText(GetDlgItem(dialog, restartButtonId))) +
+              ",\"languages\":" + entries +
+              ",\"selection\":" + std::to_string(sendQuery(language, CB_GETCURSEL)) +
+              ",\"topmost\":" + jsonBool((exStyle & WS_EX_TOPMOST) != 0) +
+              ",\"foreground\":" + jsonBool(foreground == dialog) +
+              foregroundInfo +
+              ",\"iconic\":" + jsonBool(IsIconic(dialog)) +
+              ",\"zoomed\":" + jsonBool(IsZoomed(dialog)) +
+              ",\"rect\":" + jsonRect(window) +
+              ",\"size\":[" + std::to_string(window.right - window.left) + "," +
+              std::to_string(window.bottom - window.top) + "]" +
+              ",\"controls\":{" + controls + "}" +
+              ",\"dropList\":" + dropList +
+              ",\"screen\":[" + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+              std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "]}");
+    return 0;
+}
+
+// Sent, not posted: when the call returns the prompt has handled the message,
+// so the next look at its state sees the outcome.
+int sendToPrompt(DWORD pid, int argc, wchar_t **argv)
+{
+    if (argc < 4)
+        return usage();
+    std::wstring what = argv[3];
+    long long first = 0;
+    long long second = 0;
+    if (what != L"close" && (argc < 5 || !parseNumber(argv[4], first)))
+        return usage();
+    if (what == L"command" && argc >= 6 && !parseNumber(argv[5], second))
+        return usage();
+
+    HWND dialog = findDialog(pid).dialog;
+    if (dialog == nullptr) {
+        printLine("{\"sent\":false,\"error\":\"no dialog\"}");
+        return 1;
+    }
+    if (what == L"quit") {
+        BOOL posted = PostThreadMessageW(GetWindowThreadProcessId(dialog, nullptr), WM_QUIT,
+                                         static_cast<WPARAM>(first), 0);
+        printLine("{\"sent\":" + jsonBool(posted) + "}");
+        return posted ? 0 : 1;
+    }
+    UINT message;
+    WPARAM wParam = 0;
+    if (what == L"close") {
+        message = WM_CLOSE;
+    } else if (what == L"command") {
+        message = WM_COMMAND;
+        wParam = MAKEWPARAM(static_cast<WORD>(first), static_cast<WORD>(second));
+    } else if (what == L"timer") {
+        message = WM_TIMER;
+        wParam = static_cast<WPARAM>(first);
+    } else {
+        return usage();
+    }
+    DWORD_PTR result = 0;
+    BOOL sent = SendMessageTimeoutW(dialog, message, wParam, 0, SMTO_NORMAL, sendTimeoutMs, &result) != 0;
+    printLine("{\"sent\":" + jsonBool(sent) + ",\"result\":" +
+              std::to_string(static_cast<long long>(result)) + "}");
+    return sent ? 0 : 1;
+}
+
+int waitForPrompt(DWORD pid, DWORD timeoutMs)
+{
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process == nullptr) {
+        printLine("{\"gone\":true}");
+        return 1;
+    }
+    printLine(waitResult(process, timeoutMs));
+    CloseHandle(process);
+    return 0;
+}
+
+int killProcess(DWORD pid)
+{
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) {
+        printLine("{\"gone\":true}");
+        return 0;
+    }
+    BOOL killed = TerminateProcess(process, 255);
+    WaitForSingleObject(process, sendTimeoutMs);
+    CloseHandle(process);
+    printLine("{\"killed\":" + jsonBool(killed) + "}");
+    return killed ? 0 : 1;
+}
+
+LRESULT CALLBACK holderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Stands for the window the user is working in while the prompt comes and goes.
+int runHolder()
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = holderProc;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = L"PromptToolHolder";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Holder", WS_OVERLAPPEDWINDOW, 20, 20,
+                                  300, 200, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+        printLine("{\"error\":\"CreateWindowExW\"}");
+        return 1;
+    }
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+    SetForegroundWindow(window);
+    SetActiveWindow(window);
+    SetFocus(window);
+    printLine("{\"pid\":" + std::to_string(GetCurrentProcessId()) + ",\"foreground\":" +
+              jsonBool(GetForegroundWindow() == window) + "}");
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc < 2)
+        return usage();
+    std::wstring command = argv[1];
+    if (command == L"start")
+        return startPrompt(argc, argv);
+    if (command == L"holder")
+        return runHolder();
+
+    long long pid = 0;
+    if (argc < 3 || !parseNumber(argv[2], pid))
+        return usage();
+    if (command == L"state")
+        return printState(static_cast<DWORD>(pid));
+    if (command == L"send")
+        return sendToPrompt(static_cast<DWORD>(pid), argc, argv);
+    if (command == L"kill")
+        return killProcess(static_cast<DWORD>(pid));
+    long long timeoutMs = 0;
+    if (command == L"wait" && argc >= 4 && parseNumber(argv[3], timeoutMs))
+        return waitForPrompt(static_cast<DWORD>(pid), static_cast<DWORD>(timeoutMs));
+    return usage();
+}
