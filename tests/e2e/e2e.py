@@ -139,6 +139,11 @@ def expectRestartRequests(count):
     return ("restarts", count)
 
 
+def screenshot(fileName):
+    """The prompt as the user sees it, written as a PNG into the --pictures folder."""
+    return ("screenshot", fileName)
+
+
 def expectTimerPeriods(periods):
     """The periods of every timer 111 armed so far, from the relay trace."""
     return ("periods", periods)
@@ -314,6 +319,20 @@ SCENARIOS = [
     malformedRow("aboveLatin1EndsLine", "/r 2 \u0100 /d 5s", 1800000),
     malformedRow("noBreakSpaceIsNoSeparator", "/d\u00a05s", 1800000),
     malformedRow("line300Characters", LONG_LINE, 7000),
+]
+
+# What administrators see in the README: not tests, run by scripts/pictures.sh.
+PICTURES = [
+    scenario("languages", args="/d 1s", steps=[
+        start(), firstShow(), screenshot("prompt-en.png"),
+        chooseLanguage(1), expect(texts=FRENCH), screenshot("prompt-fr.png"),
+        chooseLanguage(2), expect(texts=GERMAN), screenshot("prompt-de.png"),
+        click(IDC_RESTART_NOW), expectExit(0),
+    ]),
+    scenario("limitReached", args="/r 0", steps=[
+        start(), firstShow(postponeEnabled=False), screenshot("prompt-no-postpone.png"),
+        click(IDC_RESTART_NOW), expectExit(0),
+    ]),
 ]
 
 
@@ -618,6 +637,18 @@ class Run:
             raise Failure(f"timer 111 armed with {seen}")
         return " ".join(hex(period) for period in seen)
 
+    def doScreenshot(self, fileName):
+        state = self.state()
+        left, top, right, bottom = state["rect"]
+        # The pointer away from the buttons, so that none is drawn hovered.
+        self.xdotool("mousemove", "0", "0")
+        time.sleep(0.3)  # let the buttons repaint
+        target = self.options.pictures / fileName
+        subprocess.run(["/usr/bin/import", "-window", "root", "-crop",
+                        f"{right - left}x{bottom - top}+{left}+{top}", "+repage", "-strip", str(target)],
+                       check=True, env=self.environment, stdin=subprocess.DEVNULL, capture_output=True)
+        return str(target)
+
     def runStep(self, step):
         kind = step[0]
         if kind == "start":
@@ -644,6 +675,8 @@ class Run:
             return self.doRestarts(step[1])
         if kind == "periods":
             return self.doPeriods(step[1])
+        if kind == "screenshot":
+            return self.doScreenshot(step[1])
         raise Failure(f"unknown step {step}")
 
     def cleanUp(self):
@@ -705,6 +738,7 @@ def main():
     parser.add_argument("--prompt", type=Path)
     parser.add_argument("--tool", type=Path)
     parser.add_argument("--wine-state", type=Path)
+    parser.add_argument("--pictures", type=Path, help="render the README's pictures into this folder")
     parser.add_argument("names", nargs="*")
     options = parser.parse_args()
 
@@ -713,12 +747,15 @@ def main():
         return 0
     if not (options.prompt and options.tool and options.wine_state):
         parser.error("--prompt, --tool and --wine-state are needed to run scenarios")
-    byName = {row["name"]: row for row in SCENARIOS}
+    table = PICTURES if options.pictures else SCENARIOS
+    if options.pictures:
+        options.pictures.mkdir(parents=True, exist_ok=True)
+    byName = {row["name"]: row for row in table}
     unknown = [name for name in options.names if name not in byName]
     if unknown:
         parser.error(f"unknown scenarios: {unknown}")
     environment = readEnvironment(options.wine_state)
-    rows = [byName[name] for name in options.names] if options.names else SCENARIOS
+    rows = [byName[name] for name in options.names] if options.names else table
     failed = [row["name"] for row in rows if not runScenario(options, environment, row)]
     if failed:
         print(f"failed: {' '.join(failed)}")
