@@ -4,7 +4,7 @@
 //
 //   start [--show N | --no-show-flag] [--args-hex HEX] [--wait MS] EXE [ARGS...]
 //   state PID
-//   send PID close | command ID [NOTIFICATION] | timer ID | quit CODE
+//   send PID close | command ID [NOTIFICATION] | timer ID | select INDEX | quit CODE
 //   wait PID TIMEOUT_MS
 //   kill PID
 //   holder
@@ -63,7 +63,7 @@ int usage()
 {
     std::fputs("usage: promptTool start [--show N | --no-show-flag] [--args-hex HEX] [--wait MS] EXE [ARGS...]\n"
                "       promptTool state PID\n"
-               "       promptTool send PID close | command ID [NOTIFICATION] | timer ID | quit CODE\n"
+               "       promptTool send PID close | command ID [NOTIFICATION] | timer ID | select INDEX | quit CODE\n"
                "       promptTool wait PID TIMEOUT_MS\n"
                "       promptTool kill PID\n"
                "       promptTool holder\n",
@@ -328,6 +328,15 @@ int sendToPrompt(DWORD pid, int argc, wchar_t **argv)
     } else if (what == L"timer") {
         message = WM_TIMER;
         wParam = static_cast<WPARAM>(first);
+    } else if (what == L"select") {
+        // What the drop-down does when the user picks an entry: the selection
+        // moves, then the dialog hears CBN_SELENDOK.
+        HWND language = GetDlgItem(dialog, languageId);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(language, CB_SETCURSEL, static_cast<WPARAM>(first), 0, SMTO_NORMAL, sendTimeoutMs,
+                            &ignored);
+        message = WM_COMMAND;
+        wParam = MAKEWPARAM(languageId, CBN_SELENDOK);
     } else {
         return usage();
     }

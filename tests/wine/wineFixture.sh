@@ -41,6 +41,8 @@ export WINEARCH=win64
 export WINEDEBUG
 ENV
     . "$state/env"
+    # The server changes into the prefix at start: it must exist first.
+    mkdir -p "$WINEPREFIX"
     # Output to files: Wine's services outlive this call and keep inherited
     # descriptors open, and CTest waits for every holder of its pipe.
     wineserver -p >"$state/wineserver.log" 2>&1 </dev/null

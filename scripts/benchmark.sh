@@ -1,0 +1,337 @@
+#!/bin/sh
+# Measures what the restart prompt costs, under wine64 on a private Xvfb
+# display, and writes the figures to docs/PERFORMANCE.md:
+#   - start-up time and peak memory against the floor (one dialog from the
+#     same template and nothing else), in alternating pairs so that the
+#     machine's drift falls on both alike;
+#   - the CPU time that a postponed prompt takes while it waits;
+#   - the sizes of the shipped i686 exe.
+#
+#   scripts/benchmark.sh [PAIRS]        PAIRS: start-up pairs, default 40
+# BENCH_IDLE_SECONDS sets the postponed window (default 60).
+# Needs what scripts/setup.sh installs (wine64, Xvfb, hyperfine, GNU time,
+# python3-pefile). Everything it makes goes to build/bench/.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+pairs=${1:-40}
+idleSeconds=${BENCH_IDLE_SECONDS:-60}
+controlPairs=20
+work=$root/build/bench
+state=$work/wine
+report=$root/docs/PERFORMANCE.md
+started=$(date +%s)
+command="scripts/benchmark.sh${1:+ $1}"
+[ "$idleSeconds" = 60 ] || command="BENCH_IDLE_SECONDS=$idleSeconds $command"
+
+say() { echo "benchmark: $*" >&2; }
+fail() { say "$*"; exit 1; }
+
+mkdir -p "$work" "$state" "$root/docs"
+loadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# --- Builds: the program as shipped (i686) and as it runs here (x86_64),
+# and the bench programs with the same toolchain files, so the floor is
+# compiled and linked exactly as the program is.
+say "building"
+for preset in win64 win32; do
+    { cmake --preset $preset && cmake --build --preset $preset --target RestartPrompt -j2; } \
+        >"$work/build-$preset.log" 2>&1 || fail "build of $preset failed: see $work/build-$preset.log"
+done
+for arch in win64:x86_64 win32:i686; do
+    dir=$work/${arch%%:*}
+    { cmake -S "$root/tests/bench" -B "$dir" --toolchain "$root/cmake/mingw-${arch#*:}.cmake" &&
+        cmake --build "$dir" -j2; } >"$work/build-bench-${arch%%:*}.log" 2>&1 ||
+        fail "bench build failed: see $work/build-bench-${arch%%:*}.log"
+done
+prompt=$root/build/win64/bin/RestartPrompt.exe
+shipped=$root/build/win32/bin/RestartPrompt.exe
+bench=$work/win64/bin
+floor=$bench/floorDialog.exe
+
+# --- A Wine environment of this run's own: fresh prefix, private display,
+# one persistent wineserver (in the foreground of its own job, so that its
+# pid is known), unmanaged windows (no window manager on Xvfb).
+promptPid=""
+xvfbPid=""
+cleanup() {
+    [ -n "$promptPid" ] && kill "$promptPid" 2>/dev/null
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+    [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null
+    return 0
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+say "preparing Wine in $state"
+rm -rf "$state/prefix"
+mkdir -p "$state/prefix"
+: >"$state/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" >"$state/xvfb.log" 2>&1 &
+xvfbPid=$!
+i=0
+while [ ! -s "$state/display" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+[ -s "$state/display" ] || fail "Xvfb did not start: see $state/xvfb.log"
+
+export WINEPREFIX="$state/prefix"
+export DISPLAY=":$(head -n1 "$state/display")"
+export WINEDLLOVERRIDES='mscoree,mshtml='
+export WINEARCH=win64
+export WINEDEBUG=-all
+# The prefix directory must exist before the server starts in it.
+wineserver -f -p >"$state/wineserver.log" 2>&1 </dev/null &
+serverPid=$!
+wine wineboot -i >"$state/wineboot.log" 2>&1 </dev/null
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$state/reg.log" 2>&1 </dev/null
+kill -0 "$serverPid" 2>/dev/null || fail "wineserver did not stay up: see $state/wineserver.log"
+# The first window of a fresh prefix pays for font caches and the like.
+wine "$bench/startupClock.exe" --once "$floor" >"$work/firstRun.txt" 2>&1 </dev/null ||
+    fail "first run failed: see $work/firstRun.txt"
+
+# --- Start-up time and peak memory, prompt against floor, in pairs.
+say "start-up: $pairs pairs"
+/usr/bin/time -v -o "$work/pairs.time" \
+    wine "$bench/startupClock.exe" --warmup 3 "$pairs" "$floor" "$prompt" \
+    >"$work/pairs.txt" 2>"$work/pairs.err" </dev/null ||
+    fail "start-up clock failed: see $work/pairs.txt and $work/pairs.err"
+pairsWall=$(sed -n 's/^.*Elapsed (wall clock) time.*: //p' "$work/pairs.time")
+loadAfterPairs=$(cut -d' ' -f1-3 /proc/loadavg)
+
+# The method's own zero: the floor against itself, the same way. Its spread
+# shows how far a ratio can stray on this machine at this time.
+say "control: floor against itself, $controlPairs pairs"
+wine "$bench/startupClock.exe" --warmup 1 "$controlPairs" "$floor" "$floor" \
+    >"$work/control.txt" 2>"$work/control.err" </dev/null ||
+    fail "control run failed: see $work/control.txt and $work/control.err"
+
+# --- A postponed prompt: nothing of its own should run while it waits.
+clockTicks=$(getconf CLK_TCK)
+# utime + stime of a process, in clock ticks (the fields after the name).
+cpuTicks() { sed 's/^.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
+# Time on the CPU of all threads of a process, in nanoseconds.
+cpuNs() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{s += $1} END {printf "%.0f\n", s}'; }
+# Context switches of all its threads: each wake-up of the process is one.
+switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ {s += $2} END {print s + 0}'
+}
+# The other processes of this prefix: explorer, services and the like.
+otherWinePids() {
+    for dir in /proc/[0-9]*; do
+        pid=${dir#/proc/}
+        [ "$pid" = "$promptPid" ] || [ "$pid" = "$serverPid" ] && continue
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "$dir/environ" 2>/dev/null &&
+            grep -qF .exe "$dir/cmdline" 2>/dev/null && echo "$pid"
+    done
+    return 0
+}
+# "pid name ticks" for each of them; ticks, not schedstat, since these
+# processes start and end threads and schedstat forgets an ended thread.
+otherWineCpu() {
+    for pid in $(otherWinePids); do
+        ticks=$(cpuTicks "$pid" 2>/dev/null) || continue
+        name=$(tr '\0' '\n' <"/proc/$pid/cmdline" 2>/dev/null | head -n1 | sed 's/.*[\\/]//')
+        echo "$pid ${name:-?} $ticks"
+    done
+    return 0
+}
+
+say "postponed prompt: ${idleSeconds} s"
+# /d 5: five minutes, so no expiry falls in the window.
+wine "$prompt" /d 5 >"$work/prompt.log" 2>&1 </dev/null &
+promptPid=$!
+wine "$bench/promptCommand.exe" 128 >"$work/postpone.txt" 2>&1 </dev/null ||
+    fail "postponing the prompt failed: see $work/postpone.txt"
+windowsPeakKb=$(sed -n 's/^peak_working_set_kB \([0-9]*\).*/\1/p' "$work/postpone.txt")
+kernelPeakKb=$(awk '/^VmHWM:/ {print $2}' "/proc/$promptPid/status")
+# Lets the launches of promptCommand settle (its console host ends).
+sleep 2
+otherWineCpu >"$work/others.before"
+set -- $(cpuTicks $promptPid) $(cpuNs $promptPid) $(switches $promptPid) \
+    $(cpuTicks $serverPid) $(cpuNs $serverPid)
+sleep "$idleSeconds"
+set -- "$@" $(cpuTicks $promptPid) $(cpuNs $promptPid) $(switches $promptPid) \
+    $(cpuTicks $serverPid) $(cpuNs $serverPid)
+otherWineCpu >"$work/others.after"
+idlePromptTicks=$(($6 - $1))
+idlePromptUs=$((($7 - $2) / 1000))
+idlePromptSwitches=$(($8 - $3))
+idleServerTicks=$(($9 - $4))
+idleServerUs=$(((${10} - $5) / 1000))
+# Processes that lived through the whole window, each with its CPU in it.
+idleOthers=$(awk -v hz="$clockTicks" 'NR == FNR {before[$1] = $3; next}
+    ($1 in before) {printf "%s%s %d ms", sep, $2, ($3 - before[$1]) * 1000 / hz; sep = ", "}' \
+    "$work/others.before" "$work/others.after")
+
+# --- The same start-up as whole commands, from outside: each run is a
+# fresh wine process of the clock that starts one program once. Not
+# interleaved, so only a cross-check of the pairs. The hidden prompt keeps
+# Wine's desktop process up, which would otherwise start in every run.
+say "hyperfine cross-check"
+hyperfine -N --warmup 3 --runs 15 --export-json "$work/hyperfine.json" \
+    -n floor "wine $bench/startupClock.exe --once $floor" \
+    -n prompt "wine $bench/startupClock.exe --once $prompt" \
+    >"$work/hyperfine.txt" 2>&1 </dev/null || fail "hyperfine failed: see $work/hyperfine.txt"
+
+# The prompt's own exit command: it must end normally, with 0.
+wine "$bench/promptCommand.exe" 105 >"$work/exit.txt" 2>&1 </dev/null ||
+    fail "ending the prompt failed: see $work/exit.txt"
+promptExit=0
+wait "$promptPid" || promptExit=$?
+promptPid=""
+
+# --- Sizes of the shipped exe and of the floor built the same way.
+/usr/bin/python3 - "$shipped" "$work/win32/bin/floorDialog.exe" >"$work/sizes.md" <<'PY'
+import os, sys
+import pefile
+
+def groups(path):
+    pe = pefile.PE(path, fast_load=True)
+    data = open(path, "rb").read()
+    # Names longer than 8 bytes (.debug_info, .eh_frame) are "/offset" into
+    # the COFF string table, which follows the symbol table.
+    strings = pe.FILE_HEADER.PointerToSymbolTable + pe.FILE_HEADER.NumberOfSymbols * 18
+    rows = []
+    for s in pe.sections:
+        name = s.Name.rstrip(b"\0").decode()
+        if name.startswith("/") and pe.FILE_HEADER.PointerToSymbolTable:
+            start = strings + int(name[1:])
+            name = data[start:data.index(b"\0", start)].decode()
+        rows.append((name, s.SizeOfRawData, s.Misc_VirtualSize))
+    size = os.path.getsize(path)
+    code = sum(r[1] for r in rows if r[0] != ".rsrc" and not r[0].startswith(".debug"))
+    codeVirtual = sum(r[2] for r in rows if r[0] != ".rsrc" and not r[0].startswith(".debug"))
+    rsrc = sum(r[1] for r in rows if r[0] == ".rsrc")
+    debug = sum(r[1] for r in rows if r[0].startswith(".debug"))
+    return size, code, codeVirtual, rsrc, debug, size - code - rsrc - debug, rows
+
+prompt, floor = groups(sys.argv[1]), groups(sys.argv[2])
+print("| | shipped RestartPrompt.exe (i686) | floor, i686, same build |")
+print("|---|---:|---:|")
+labels = ["whole file", "code and data: sections other than .rsrc and .debug_* (on disk)",
+          "the same, in memory (virtual sizes)", "resources (.rsrc)",
+          "debug information (.debug_* sections)", "headers, symbol table and padding"]
+for i, label in enumerate(labels):
+    print(f"| {label} | {prompt[i]:,} bytes | {floor[i]:,} bytes |")
+print()
+pe = pefile.PE(sys.argv[1])
+byType = {}
+for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []:
+    label = pefile.RESOURCE_TYPE.get(kind.id, str(kind.name))
+    for entry in kind.directory.entries:
+        for language in entry.directory.entries:
+            byType[label] = byType.get(label, 0) + language.data.struct.Size
+print("Resources of the shipped exe by type (bytes of data): " +
+      ", ".join(f"{k.replace('RT_', '')} {v:,}" for k, v in sorted(byType.items(), key=lambda kv: -kv[1])) + ".")
+print()
+print("Sections of the shipped exe (bytes on disk / in memory): " +
+      ", ".join(f"{n} {raw:,}/{virt:,}" for n, raw, virt in prompt[6]) + ".")
+PY
+
+# --- The report.
+field() { # field MEASURE WORD [FILE]: a number from the clock's median line
+    sed -n "s/^median $1: .*$2 \([-0-9.]*\).*/\1/p" "${3:-$work/pairs.txt}" | head -n1
+}
+interval() { # interval MEASURE [FILE]: the 95% interval of its median ratio
+    sed -n "s/^median $1: .*95% interval \([-0-9.]*\) to \([-0-9.]*\);.*/\1 to \2/p" "${2:-$work/pairs.txt}" | head -n1
+}
+hyper() { # hyper NAME KEY: mean or stddev in ms
+    /usr/bin/python3 -c 'import json, sys
+r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
+print("%.1f" % (r[sys.argv[2]][sys.argv[3]] * 1000))' "$work/hyperfine.json" "$1" "$2"
+}
+ms() { awk -v us="$1" 'BEGIN {printf "%.1f", us / 1000}'; }
+pairsMeasured=$(sed -n 's/^pairs measured: \([0-9]*\).*/\1/p' "$work/pairs.txt")
+pairsFailed=$(sed -n 's/^pairs measured: .*failed: \([0-9]*\).*/\1/p' "$work/pairs.txt")
+pairsLeftOut=$(sed -n 's/^pairs measured: .*safety poll): \([0-9]*\).*/\1/p' "$work/pairs.txt")
+cpuModel=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
+ended=$(date +%s)
+
+{
+    echo "# Performance"
+    echo
+    echo "Generated by \`$command\`; rerun it to refresh this file. Do not edit by hand."
+    echo
+    echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "- Machine: $cpuModel, $(nproc) cores; kernel $(uname -r); $(wine --version 2>/dev/null)"
+    echo "- Load average when the run began: $loadBefore; after the start-up pairs: $loadAfterPairs"
+    echo "  (other work on the machine is not stopped; under load the time ratios stray, see the control)"
+    echo "- Run time of the script: $((ended - started)) s"
+    echo
+    echo "The program is measured as it runs here: the x86_64 build under wine64 (the shipped i686"
+    echo "exe cannot run on this kernel). The floor is tests/bench/floorDialog: the prompt's dialog"
+    echo "template (same style, size, font and four controls) and nothing else, compiled and linked"
+    echo "with the program's own toolchain file and build type."
+    echo
+    echo "## Summary"
+    echo
+    echo "| Figure | Floor | Prompt | Prompt / floor | 95% interval of the ratio |"
+    echo "|---|---:|---:|---:|---:|"
+    echo "| Start to a visible window, median of $pairsMeasured pairs (ms) | $(field shown_ms floor) | $(field shown_ms program) | $(field shown_ms 'median ratio') | $(interval shown_ms) |"
+    echo "| Start to first wait for input (ms) | $(field idle_ms floor) | $(field idle_ms program) | $(field idle_ms 'median ratio') | $(interval idle_ms) |"
+    echo "| CPU time of the process up to then (ms) | $(field cpu_ms floor) | $(field cpu_ms program) | $(field cpu_ms 'median ratio') | $(interval cpu_ms) |"
+    echo "| Peak working set (kB) | $(field peak_working_set_kB floor) | $(field peak_working_set_kB program) | $(field peak_working_set_kB 'median ratio') | $(interval peak_working_set_kB) |"
+    echo "| Peak pagefile usage, i.e. private memory (kB) | $(field peak_pagefile_kB floor) | $(field peak_pagefile_kB program) | $(field peak_pagefile_kB 'median ratio') | $(interval peak_pagefile_kB) |"
+    echo
+    echo "Control, the floor against itself in $controlPairs pairs right after: time ratio $(field shown_ms 'median ratio' "$work/control.txt")"
+    echo "($(interval shown_ms "$work/control.txt")), CPU ratio $(field cpu_ms 'median ratio' "$work/control.txt") ($(interval cpu_ms "$work/control.txt")),"
+    echo "peak working set ratio $(field peak_working_set_kB 'median ratio' "$work/control.txt")."
+    echo
+    echo "Ratios are medians of the per-pair ratios; the median per-pair difference (prompt − floor)"
+    echo "is $(field shown_ms 'median difference') ms to the window, $(field cpu_ms 'median difference') ms of CPU and $(field peak_working_set_kB 'median difference') kB of peak working set."
+    echo
+    echo "Postponed prompt, $idleSeconds s (started with \`/d 5\`, then WM_COMMAND 128):"
+    echo
+    echo "| Process | CPU (utime+stime) | CPU on the scheduler's clock | Wake-ups |"
+    echo "|---|---:|---:|---:|"
+    echo "| the prompt | $idlePromptTicks ticks of 1/$clockTicks s | $(ms $idlePromptUs) ms | $idlePromptSwitches |"
+    echo "| wineserver, for context | $idleServerTicks ticks | $(ms $idleServerUs) ms | |"
+    echo
+    echo "The prefix's other Wine processes over the same window (utime+stime): ${idleOthers:-none}."
+    echo
+    echo "The prompt then ended through its own exit command with exit code $promptExit."
+    echo
+    echo "Sizes:"
+    echo
+    cat "$work/sizes.md"
+    echo
+    echo "## Method"
+    echo
+    echo "- tests/bench/startupClock.exe starts floor and prompt in alternating order (floor first in odd"
+    echo "  pairs, prompt first in even ones) after 3 warm-up pairs, each with CreateProcessW, and measures"
+    echo "  from just before that call to the first moment a top-level window of the new process is visible."
+    echo "  Wine 8 raises EVENT_OBJECT_CREATE across processes but not EVENT_OBJECT_SHOW, so the clock learns"
+    echo "  the new top-level windows from the creation event and asks only those every 1 ms whether they are"
+    echo "  visible. Then it waits for the first wait for input (WaitForInputIdle), reads the memory counters"
+    echo "  (GetProcessMemoryInfo on the child's handle) and the CPU time (the kernel's"
+    echo "  /proc/PID/task/*/schedstat through Wine's Z: drive), and posts WM_QUIT to the child's thread,"
+    echo "  which then ends normally."
+    echo "- Under Wine, PeakWorkingSetSize of another process is the kernel's VmHWM and PeakPagefileUsage its"
+    echo "  resident anonymous memory; checked in this run on the postponed prompt: GetProcessMemoryInfo"
+    echo "  ${windowsPeakKb:-?} kB, /proc VmHWM $kernelPeakKb kB. Wine's GetProcessTimes on another process answers"
+    echo "  with the caller's own times, hence the kernel's figures."
+    echo "- The postponed prompt's figures are /proc/PID/stat, /proc/PID/task/*/schedstat and the context"
+    echo "  switches in /proc/PID/task/*/status, read 2 s after the postpone and again $idleSeconds s later."
+    echo "- Wall time of the pairs run: $pairsWall (GNU time); pairs failed: ${pairsFailed:-?}; left out because"
+    echo "  a window was found only by the 20 ms safety poll (its time may be late): ${pairsLeftOut:-?}."
+    echo
+    echo "## Cross-check from outside (hyperfine)"
+    echo
+    echo "Each run is a whole \`wine startupClock.exe --once X\`: Wine's start of the clock itself plus one"
+    echo "start of X to its visible window and its exit; the runs are not interleaved. Mean ± σ of 15 runs:"
+    echo "floor $(hyper floor mean) ± $(hyper floor stddev) ms, prompt $(hyper prompt mean) ± $(hyper prompt stddev) ms."
+    echo
+    echo "## Every pair"
+    echo
+    echo '```'
+    cat "$work/pairs.txt"
+    echo '```'
+    echo
+    echo "Control:"
+    echo
+    echo '```'
+    grep '^median' "$work/control.txt"
+    echo '```'
+} >"$report"
+
+say "wrote $report in $((ended - started)) s"
+cat "$report" | sed -n '/^## Summary/,/^## Method/p' >&2
