@@ -22,6 +22,15 @@ exec 9>"$cacheRoot/.lock"
 flock 9
 if [ -f "$final/rootfs.img" ]; then touch "$final"; echo "$final"; exit 0; fi
 
+# Unmount anything a debootstrap may have left under DIR, then delete DIR
+# without ever crossing into another file system (such as the host's /dev).
+removeTree() {
+    findmnt -rno TARGET | grep -F "$1/" | sort -r | xargs -r $SUDO umount -l || true
+    $SUDO rm -rf --one-file-system "$1"
+}
+# Holding the lock, any build folder left is from a build that was killed.
+for d in "$cacheRoot"/build.*; do [ -d "$d" ] && removeTree "$d"; done
+
 # The Debian mirror this machine's apt already uses (no network otherwise).
 findMirror() {
     local f
@@ -55,14 +64,12 @@ step() { echo "buildImage: $* ($(date +%T))" | tee -a "$log" >&2; }
 # build is renamed into place, so an interrupted one is never reused.
 cleanup() {
     local rc=$?
-    # Unmount anything debootstrap may have left, then never cross into it.
-    findmnt -rno TARGET | grep -F "$root/" | sort -r | xargs -r $SUDO umount -l || true
-    [ -d "$root" ] && $SUDO rm -rf --one-file-system "$root"
+    [ -d "$root" ] && removeTree "$root"
     if [ $rc -ne 0 ] && [ -d "$work" ]; then
         cp "$log" "$cacheRoot/failed-build.log" 2>/dev/null || true
         tail -n 40 "$log" >&2
         echo "buildImage: failed; full log in $cacheRoot/failed-build.log" >&2
-        rm -rf "$work"
+        $SUDO rm -rf "$work"
     fi
 }
 trap cleanup EXIT
@@ -91,7 +98,7 @@ $SUDO cp "$root"/boot/initrd.img-* "$work/initrd.img"
 step "making the disk image"
 # 8G: 4G fills up once Wine's prefix is made. Sparse, so it costs what it holds.
 $SUDO mke2fs -q -t ext4 -L vmroot -d "$root" "$work/rootfs.img" 8G >>"$log" 2>&1
-$SUDO rm -rf --one-file-system "$root"
+removeTree "$root"
 [ -z "$SUDO" ] || $SUDO chown -R "$(id -u):$(id -g)" "$work"
 
 # Wine cannot run on this host, so its prefix is made by booting the image once.
@@ -99,12 +106,16 @@ step "prepare boot (wineboot)"
 . "$here/qemuBoot.sh"
 bootVm "$work" "$work/prepare.log" 1800 vmmode=prepare \
     -drive "file=$work/rootfs.img,format=raw,if=virtio" || true
-tr -d '\r' <"$work/prepare.log" | grep '^vm-init:' >&2 || true
-if ! grep -q '^VMPREPARED 0' "$work/prepare.log"; then
+# The firmware's escape codes may share a line with the first message.
+tr -d '\r' <"$work/prepare.log" | grep -o 'vm-init:.*' >&2 || true
+if ! grep -q 'VMPREPARED 0' "$work/prepare.log"; then
     tail -n 40 "$work/prepare.log" >>"$log"
     exit 1
 fi
 
-mv "$work" "$final"
 step "image ready in $final"
+mv "$work" "$final"
+# Images of older recipes are 3-4 GB each; drop those unused for a day.
+find "$cacheRoot" -mindepth 1 -maxdepth 1 -type d ! -name "$key" ! -name 'build.*' \
+    -mtime +0 -exec rm -rf {} + || true
 echo "$final"

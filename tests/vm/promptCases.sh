@@ -148,6 +148,7 @@ setGroup 64 Tavrin_Kiosk
 RELAY=1 start keyWithoutValue ""
 check "32-bit key without the value hides the 64-bit kiosk value" waitState '"visible":true'
 check "one open, 0x20019" [ "$(opens)" = "00020019 " ]
+check "the trace shows the dialog's creation" dialogCreated
 tool send "$pid" command 105
 exitedWith 0 >/dev/null
 
