@@ -8,6 +8,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 # Link the compiler's runtimes in, so the exe needs nothing but Windows' own
-# DLLs; leave the link time out, so that rebuilds give the same bytes; and
-# drop the runtimes' symbols and debug information, of no use on a client.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -s")
+# DLLs; and leave the link time out, so that rebuilds give the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
