@@ -49,41 +49,29 @@ shipped=$root/build/win32/bin/RestartPrompt.exe
 bench=$work/win64/bin
 floor=$bench/floorDialog.exe
 
-# --- A Wine environment of this run's own: fresh prefix, private display,
-# one persistent wineserver (in the foreground of its own job, so that its
-# pid is known), unmanaged windows (no window manager on Xvfb).
+# --- A Wine environment of this run's own, as the tests make theirs: fresh
+# prefix, private display, one persistent wineserver, unmanaged windows.
 promptPid=""
-xvfbPid=""
 cleanup() {
     [ -n "$promptPid" ] && kill "$promptPid" 2>/dev/null
-    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
-    [ -n "$xvfbPid" ] && kill "$xvfbPid" 2>/dev/null
+    "$root/tests/wine/wineFixture.sh" stop "$state" >/dev/null 2>&1
     return 0
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 say "preparing Wine in $state"
-rm -rf "$state/prefix"
-mkdir -p "$state/prefix"
-: >"$state/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$state/display" >"$state/xvfb.log" 2>&1 &
-xvfbPid=$!
-i=0
-while [ ! -s "$state/display" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-[ -s "$state/display" ] || fail "Xvfb did not start: see $state/xvfb.log"
-
-export WINEPREFIX="$state/prefix"
-export DISPLAY=":$(head -n1 "$state/display")"
-export WINEDLLOVERRIDES='mscoree,mshtml='
-export WINEARCH=win64
+"$root/tests/wine/wineFixture.sh" start "$state" >"$work/wine.log" 2>&1 ||
+    fail "the Wine environment did not start: see $work/wine.log"
+. "$state/env"
 export WINEDEBUG=-all
-# The prefix directory must exist before the server starts in it.
-wineserver -f -p >"$state/wineserver.log" 2>&1 </dev/null &
-serverPid=$!
-wine wineboot -i >"$state/wineboot.log" 2>&1 </dev/null
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >"$state/reg.log" 2>&1 </dev/null
-kill -0 "$serverPid" 2>/dev/null || fail "wineserver did not stay up: see $state/wineserver.log"
+# The persistent server of this prefix: the wineserver that carries its WINEPREFIX.
+serverPid=$(for dir in /proc/[0-9]*; do
+    case $(cat "$dir/comm" 2>/dev/null) in
+    wineserver*) grep -qzxF "WINEPREFIX=$WINEPREFIX" "$dir/environ" 2>/dev/null && echo "${dir#/proc/}" ;;
+    esac
+done | head -n 1)
+[ -n "$serverPid" ] || fail "no wineserver runs for $WINEPREFIX: see $state/wineserver.log"
 # The first window of a fresh prefix pays for font caches and the like.
 wine "$bench/startupClock.exe" --once "$floor" >"$work/firstRun.txt" 2>&1 </dev/null ||
     fail "first run failed: see $work/firstRun.txt"

@@ -655,34 +655,17 @@ class Run:
         return str(target)
 
     def runStep(self, step):
-        kind = step[0]
-        if kind == "start":
-            return self.doStart()
-        if kind == "holder":
-            return self.doHolder()
-        if kind == "expect":
-            return self.doExpect(step[1])
-        if kind == "holds":
-            return self.doHolds(step[1], step[2])
-        if kind == "click":
-            return self.doClick(step[1])
-        if kind == "language":
-            return self.doLanguage(step[1])
-        if kind == "send":
-            return self.doSend(step[1])
-        if kind == "return":
-            return self.doReturn(step[1])
-        if kind == "running":
-            return self.doRunning(step[1])
-        if kind == "exit":
-            return self.doExit(step[1], step[2])
-        if kind == "restarts":
-            return self.doRestarts(step[1])
-        if kind == "periods":
-            return self.doPeriods(step[1])
-        if kind == "screenshot":
-            return self.doScreenshot(step[1])
-        raise Failure(f"unknown step {step}")
+        kind, *args = step
+        actions = {
+            "start": self.doStart, "holder": self.doHolder, "expect": self.doExpect,
+            "holds": self.doHolds, "click": self.doClick, "language": self.doLanguage,
+            "send": self.doSend, "return": self.doReturn, "running": self.doRunning,
+            "exit": self.doExit, "restarts": self.doRestarts, "periods": self.doPeriods,
+            "screenshot": self.doScreenshot,
+        }
+        if kind not in actions:
+            raise Failure(f"unknown step {step}")
+        return actions[kind](*args)
 
     def cleanUp(self):
         for pid, call in ((self.pid, self.startCall), (self.holderPid, self.holderCall)):

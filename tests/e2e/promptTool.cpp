@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "promptWindows.h"
+
 namespace {
 
 constexpr int postponeButtonId = 128;
@@ -171,35 +173,6 @@ int startPrompt(int argc, wchar_t **argv)
         printLine(waitResult(info.hProcess, static_cast<DWORD>(waitMs)));
     CloseHandle(info.hProcess);
     return 0;
-}
-
-struct DialogSearch {
-    DWORD pid;
-    HWND dialog;
-    HWND dropList;
-};
-
-BOOL CALLBACK findProcessWindows(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<DialogSearch *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid != search->pid)
-        return TRUE;
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    if (search->dialog == nullptr && std::wstring(className) == L"#32770")
-        search->dialog = window;
-    else if (search->dropList == nullptr && std::wstring(className) == L"ComboLBox")
-        search->dropList = window;
-    return TRUE;
-}
-
-DialogSearch findDialog(DWORD pid)
-{
-    DialogSearch search = {pid, nullptr, nullptr};
-    EnumWindows(findProcessWindows, reinterpret_cast<LPARAM>(&search));
-    return search;
 }
 
 // WM_GETTEXT is carried across processes, so this reads what the control

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "../e2e/promptWindows.h"
 #include "resource.h"
 
 namespace {
@@ -34,25 +35,6 @@ uint32_t nextRandom()
     rngState ^= rngState << 25;
     rngState ^= rngState >> 27;
     return static_cast<uint32_t>((rngState * 2685821657736338717ull) >> 32);
-}
-
-struct Found {
-    DWORD pid;
-    HWND dialog;
-};
-
-BOOL CALLBACK findDialog(HWND window, LPARAM param)
-{
-    auto *found = reinterpret_cast<Found *>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    wchar_t className[32] = {};
-    GetClassNameW(window, className, 32);
-    if (pid == found->pid && std::wstring(className) == L"#32770") {
-        found->dialog = window;
-        return FALSE;
-    }
-    return TRUE;
 }
 
 std::wstring textOf(HWND window)
@@ -94,18 +76,17 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     }
     WaitForInputIdle(process.hProcess, 10000);
-    Found found = {process.dwProcessId, nullptr};
-    for (int i = 0; i < 200 && found.dialog == nullptr; ++i) {
-        EnumWindows(findDialog, reinterpret_cast<LPARAM>(&found));
-        if (found.dialog == nullptr)
+    HWND dialog = nullptr;
+    for (int i = 0; i < 200 && dialog == nullptr; ++i) {
+        dialog = findDialog(process.dwProcessId).dialog;
+        if (dialog == nullptr)
             Sleep(50);
     }
-    if (found.dialog == nullptr) {
+    if (dialog == nullptr) {
         fwprintf(stderr, L"no prompt found\n");
         TerminateProcess(process.hProcess, 1);
         return 1;
     }
-    HWND dialog = found.dialog;
     HWND postponeButton = GetDlgItem(dialog, IDC_RESTART_LATER);
     HWND language = GetDlgItem(dialog, IDC_LANGUAGE);
     if (model.limit == 0) {
