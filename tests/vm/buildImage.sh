@@ -7,7 +7,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 SUITE=bookworm
-PACKAGES="wine wine32:i386 wine64 xvfb xauth file"
+# python3 and xdotool: the end-to-end runner and its clicks run inside the VM too.
+PACKAGES="wine wine32:i386 wine64 xvfb xauth file python3 xdotool"
 
 key=$(cat "$here/buildImage.sh" "$here/guestInit.sh" | sha256sum | cut -c1-16)
 cacheRoot=${VM_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/restartprompt-vm}
