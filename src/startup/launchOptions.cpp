@@ -45,6 +45,11 @@ bool endsInSeconds(const CommandToken &value)
 
 namespace {
 
+// The value of one unit, whatever the unit type's signedness (wchar_t is
+// signed on some hosts: a negative value is no Latin-1 character either).
+uint32_t unitValue(char16_t unit) { return unit; }
+uint32_t unitValue(wchar_t unit) { return static_cast<uint32_t>(unit); }
+
 // Reads the units by value: wchar_t on Windows and char16_t in the tests
 // serve alike, and nothing is read through a pointer of another type.
 template <typename Unit>
@@ -54,7 +59,7 @@ void narrowUnits(const Unit *commandLine, NarrowCommandLine &out)
     if (commandLine != nullptr) {
         // A surrogate unit is above U+00FF too, so a pair ends the text.
         while (length < maxCommandBytes) {
-            const auto unit = static_cast<uint32_t>(commandLine[length]);
+            const uint32_t unit = unitValue(commandLine[length]);
             if (unit == 0 || unit > 0xFF) {
                 break;
             }
