@@ -6,6 +6,7 @@ set -eu
 
 PACKAGES="
 cmake ninja-build g++ clang libclang-rt-14-dev googletest
+clang-tidy cppcheck
 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 wine wine64 xvfb xauth xdotool x11-utils x11-apps imagemagick

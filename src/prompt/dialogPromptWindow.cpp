@@ -5,19 +5,22 @@
 
 namespace {
 
-void hidePrompt() { ShowWindow(promptDialog, SW_HIDE); }
+void hidePrompt() { ShowWindow(promptDialogHandle, SW_HIDE); }
 
 // Never activates: the user's own window keeps the keyboard.
-void showPromptInactive() { ShowWindow(promptDialog, SW_SHOWNA); }
+void showPromptInactive() { ShowWindow(promptDialogHandle, SW_SHOWNA); }
 
-void disablePostponeButton() { EnableWindow(GetDlgItem(promptDialog, IDC_RESTART_LATER), FALSE); }
+void disablePostponeButton()
+{
+    EnableWindow(GetDlgItem(promptDialogHandle, IDC_RESTART_LATER), FALSE);
+}
 
 bool armPostponeTimer(uint32_t periodMs)
 {
-    return SetTimer(promptDialog, IDT_POSTPONE, periodMs, nullptr) != 0;
+    return SetTimer(promptDialogHandle, IDT_POSTPONE, periodMs, nullptr) != 0;
 }
 
-void killPostponeTimer() { KillTimer(promptDialog, IDT_POSTPONE); }
+void killPostponeTimer() { KillTimer(promptDialogHandle, IDT_POSTPONE); }
 
 } // namespace
 

@@ -33,13 +33,13 @@ void applyZeroValueRules(LaunchSettings &settings, const PromptWindow &window)
     }
 }
 
-void onPostponeCommand(LaunchSettings &settings, const PromptWindow &window)
+void onPostponeCommand(const LaunchSettings &settings, const PromptWindow &window)
 {
     // No test of the limit: the disabled button is what stops the user.
     postpone(settings, window);
 }
 
-void onCloseRequest(LaunchSettings &settings, const PromptWindow &window)
+void onCloseRequest(const LaunchSettings &settings, const PromptWindow &window)
 {
     if (settings.postponeCount > settings.postponeLimit) {
         return;

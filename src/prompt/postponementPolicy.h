@@ -9,6 +9,6 @@ constexpr int32_t zeroDelayReplacementMs = 5400000;
 constexpr int32_t noPostponementCount = 999;
 
 void applyZeroValueRules(LaunchSettings &settings, const PromptWindow &window);
-void onPostponeCommand(LaunchSettings &settings, const PromptWindow &window);
-void onCloseRequest(LaunchSettings &settings, const PromptWindow &window);
+void onPostponeCommand(const LaunchSettings &settings, const PromptWindow &window);
+void onCloseRequest(const LaunchSettings &settings, const PromptWindow &window);
 void onPostponeTimer(LaunchSettings &settings, const PromptWindow &window);

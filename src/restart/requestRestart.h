@@ -1,5 +1,6 @@
 // Asks the system for an immediate, forced restart of this computer.
 #pragma once
 
-// Returns whether or not the system accepted; shows nothing.
+// Returns, without a result, whether or not the system accepted the request;
+// shows nothing.
 void requestRestart();

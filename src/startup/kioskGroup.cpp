@@ -18,7 +18,7 @@ bool isKioskGroup(const char *data)
     // Never reads past the 12th byte: the data need not hold a zero.
     for (unsigned i = 0; i < kioskGroupLength; ++i) {
         const auto a = static_cast<unsigned char>(data[i]);
-        const auto b = static_cast<unsigned char>(KioskGroupValue[i]);
+        const auto b = static_cast<unsigned char>(kioskGroupValue[i]);
         if (a == 0 || b == 0) {
             return a == b;
         }

@@ -43,19 +43,39 @@ bool endsInSeconds(const CommandToken &value)
 
 } // namespace
 
-void narrowCommandLine(const char16_t *commandLine, NarrowCommandLine &out)
+namespace {
+
+// The value of one unit, whatever the unit type's signedness (wchar_t is
+// signed on some hosts: a negative value is no Latin-1 character either).
+uint32_t unitValue(char16_t unit) { return unit; }
+uint32_t unitValue(wchar_t unit) { return static_cast<uint32_t>(unit); }
+
+// Reads the units by value: wchar_t on Windows and char16_t in the tests
+// serve alike, and nothing is read through a pointer of another type.
+template <typename Unit>
+void narrowUnits(const Unit *commandLine, NarrowCommandLine &out)
 {
     uint32_t length = 0;
     if (commandLine != nullptr) {
         // A surrogate unit is above U+00FF too, so a pair ends the text.
-        while (length < maxCommandBytes && commandLine[length] != 0 &&
-               commandLine[length] <= 0xFF) {
-            out.text[length] = static_cast<char>(static_cast<unsigned char>(commandLine[length]));
+        while (length < maxCommandBytes) {
+            const uint32_t unit = unitValue(commandLine[length]);
+            if (unit == 0 || unit > 0xFF) {
+                break;
+            }
+            out.text[length] = static_cast<char>(static_cast<unsigned char>(unit));
             ++length;
         }
     }
     out.text[length] = '\0';
     out.length = length;
+}
+
+} // namespace
+
+void narrowCommandLine(const char16_t *commandLine, NarrowCommandLine &out)
+{
+    narrowUnits(commandLine, out);
 }
 
 void splitCommandLine(const char *text, uint32_t length, CommandTokens &tokens)
@@ -104,11 +124,10 @@ int32_t readLeadingNumber(const CommandToken &value)
     return magnitude >= beyondRange ? INT32_MAX : static_cast<int32_t>(magnitude);
 }
 
-void parseLaunchOptions(const char16_t *commandLine, LaunchSettings &settings)
-{
-    NarrowCommandLine narrow;
-    narrowCommandLine(commandLine, narrow);
+namespace {
 
+void parseNarrow(const NarrowCommandLine &narrow, LaunchSettings &settings)
+{
     settings.delayMs = defaultDelayMs;
     settings.postponeLimit = defaultPostponeLimit;
     settings.postponeCount = 1;
@@ -136,4 +155,20 @@ void parseLaunchOptions(const char16_t *commandLine, LaunchSettings &settings)
             ++i;
         }
     }
+}
+
+} // namespace
+
+void parseLaunchOptions(const char16_t *commandLine, LaunchSettings &settings)
+{
+    NarrowCommandLine narrow;
+    narrowUnits(commandLine, narrow);
+    parseNarrow(narrow, settings);
+}
+
+void parseLaunchOptions(const wchar_t *commandLine, LaunchSettings &settings)
+{
+    NarrowCommandLine narrow;
+    narrowUnits(commandLine, narrow);
+    parseNarrow(narrow, settings);
 }

@@ -1,5 +1,5 @@
 // The command line and its options /d and /r. No Windows headers: the
-// command line arrives as UTF-16 code units.
+// command line arrives as UTF-16 code units, read one by one by value.
 #pragma once
 
 #include <cstdint>
@@ -34,4 +34,6 @@ struct CommandTokens {
 void narrowCommandLine(const char16_t *commandLine, NarrowCommandLine &out);
 void splitCommandLine(const char *text, uint32_t length, CommandTokens &tokens);
 int32_t readLeadingNumber(const CommandToken &value);
+// The command line as the tests hold it, and as Windows hands it to the entry.
 void parseLaunchOptions(const char16_t *commandLine, LaunchSettings &settings);
+void parseLaunchOptions(const wchar_t *commandLine, LaunchSettings &settings);

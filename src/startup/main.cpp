@@ -19,7 +19,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
     if (probePatchingGroup(workBuffer, &size) == ProbeResult::Ok && isKioskGroup(workBuffer))
         return 0;
 
-    parseLaunchOptions(reinterpret_cast<const char16_t *>(commandLine), launchSettings);
+    parseLaunchOptions(commandLine, launchSettings);
 
     // Stored first: the dialog's initialisation already loads the texts.
     moduleInstance = instance;
@@ -27,7 +27,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
                                      promptDialogProc, 0);
     if (dialog == nullptr)
         return 0;
-    promptDialog = dialog;
+    promptDialogHandle = dialog;
 
     // Comes into view over the user's work without taking the keyboard.
     ShowWindow(dialog, showCommand != 0 ? SW_SHOWNA : SW_HIDE);

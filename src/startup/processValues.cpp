@@ -2,4 +2,4 @@
 
 LaunchSettings launchSettings = {defaultDelayMs, defaultPostponeLimit, 1};
 HINSTANCE moduleInstance = nullptr;
-HWND promptDialog = nullptr;
+HWND promptDialogHandle = nullptr;

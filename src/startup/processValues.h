@@ -7,5 +7,5 @@
 #include "launchSettings.h"
 
 extern LaunchSettings launchSettings;
-extern HINSTANCE moduleInstance; // string table and dialog template come from here
-extern HWND promptDialog;        // the dialog the policy acts on
+extern HINSTANCE moduleInstance;  // string table and dialog template come from here
+extern HWND promptDialogHandle;   // the dialog the policy acts on

@@ -198,6 +198,30 @@ TEST(LaunchOptions, EveryCallStartsFromTheDefaults)
     EXPECT_EQ(settings.postponeLimit, 2);
 }
 
+// The entry hands over wchar_t text: it must read as the same units.
+TEST(LaunchOptions, WideTextReadsAsUtf16)
+{
+    const struct {
+        const wchar_t *wide;
+        const char16_t *utf16;
+    } cases[] = {
+        {L"/d 45s /r 7", u"/d 45s /r 7"},
+        {L"/r \u00FF5 /d 2", u"/r \u00FF5 /d 2"},
+        {L"/d 5 /r 4\u0100 /d 9", u"/d 5 /r 4\u0100 /d 9"},
+        {L"/d 5\U0001F600 /r 1", u"/d 5\U0001F600 /r 1"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(describe(c.utf16));
+        LaunchSettings wide{-7, -7, -7};
+        LaunchSettings utf16{-7, -7, -7};
+        parseLaunchOptions(c.wide, wide);
+        parseLaunchOptions(c.utf16, utf16);
+        EXPECT_EQ(wide.delayMs, utf16.delayMs);
+        EXPECT_EQ(wide.postponeLimit, utf16.postponeLimit);
+        EXPECT_EQ(wide.postponeCount, utf16.postponeCount);
+    }
+}
+
 TEST(LaunchOptions, ReadLeadingNumber)
 {
     struct NumberCase {

@@ -77,7 +77,7 @@ class PromptDialog : public testing::Test {
         dialog = CreateDialogParamW(moduleInstance, MAKEINTRESOURCEW(IDD_RESTART_PROMPT), nullptr,
                                     promptDialogProc, 0);
         ASSERT_NE(dialog, nullptr);
-        promptDialog = dialog;
+        promptDialogHandle = dialog;
         ShowWindow(dialog, shown ? SW_SHOWNA : SW_HIDE);
         UpdateWindow(dialog);
         applyZeroValueRules(launchSettings, dialogPromptWindow);
