@@ -97,6 +97,8 @@ if [ "$vmPairs" -gt 0 ]; then
         sed -n 's/^.*vm-init: cases took \([0-9]*\) s$/\1/p')
     vmPairsSeconds=$(sed -n 's/^pairs: .* in \([0-9]*\) s$/\1/p' "$vmWork/run.txt")
     vmControlSeconds=$(sed -n 's/^control: .* in \([0-9]*\) s$/\1/p' "$vmWork/run.txt")
+    vmFirstSeconds=$(sed -n 's/^first run: .* in \([0-9]*\) s:.*/\1/p' "$vmWork/run.txt")
+    vmBootSeconds=$((${vmRanSeconds:-0} - ${vmSessionSeconds:-0} - ${vmCasesSeconds:-0}))
 fi
 
 # --- A Wine environment of this run's own, as the tests make theirs: fresh
@@ -380,9 +382,10 @@ ended=$(date +%s)
         echo "$(field peak_pagefile_kB 'median difference' "$vm") kB of private memory. Pairs failed: ${vmPairsFailed:-?}; left out because a window was"
         echo "found only by the 20 ms safety poll: ${vmPairsLeftOut:-?}."
         echo
-        echo "Cost of this part: the VM ran ${vmRanSeconds:-?} s ($vmSeconds s with making its payload disk and reading it"
-        echo "back). Of that, the benchmark took ${vmCasesSeconds:-?} s: the $vmPairs pairs after 3 warm-up pairs ${vmPairsSeconds:-?} s, the control"
-        echo "${vmControlSeconds:-?} s, one first window the rest; before it, boot and the start of Wine's session (${vmSessionSeconds:-?} s)."
+        echo "Cost of this part: $vmSeconds s, in which the VM ran ${vmRanSeconds:-?} s: boot and power-off $vmBootSeconds s, the start of"
+        echo "Wine's session"
+        echo "${vmSessionSeconds:-?} s, the benchmark ${vmCasesSeconds:-?} s (the session's first window ${vmFirstSeconds:-?} s, the $vmPairs pairs after 3 warm-up"
+        echo "pairs ${vmPairsSeconds:-?} s, i.e. $(awk -v s="${vmPairsSeconds:-0}" -v n=$((vmPairs + 3)) 'BEGIN {printf "%.1f", s / n}') s a pair, the control ${vmControlSeconds:-?} s)."
         echo "In the VM: $(sed -n 's/^wine: //p' "$vmWork/run/out/vm.txt"),"
         echo "$(sed -n 's/^cpus: //p' "$vmWork/run/out/vm.txt") emulated CPUs. Load average of this machine (1 min) when the VM started: ${vmLoadBefore%% *};"
         echo "sampled every 10 s while it ran: $vmLoad (the VM's own two CPU threads count in it); after: ${vmLoadAfter%% *}."
