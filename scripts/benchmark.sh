@@ -383,8 +383,7 @@ ended=$(date +%s)
         echo "found only by the 20 ms safety poll: ${vmPairsLeftOut:-?}."
         echo
         echo "Cost of this part: $vmSeconds s, in which the VM ran ${vmRanSeconds:-?} s: boot and power-off $vmBootSeconds s, the start of"
-        echo "Wine's session"
-        echo "${vmSessionSeconds:-?} s, the benchmark ${vmCasesSeconds:-?} s (the session's first window ${vmFirstSeconds:-?} s, the $vmPairs pairs after 3 warm-up"
+        echo "Wine's session ${vmSessionSeconds:-?} s, the benchmark ${vmCasesSeconds:-?} s (the session's first window ${vmFirstSeconds:-?} s, the $vmPairs pairs after 3 warm-up"
         echo "pairs ${vmPairsSeconds:-?} s, i.e. $(awk -v s="${vmPairsSeconds:-0}" -v n=$((vmPairs + 3)) 'BEGIN {printf "%.1f", s / n}') s a pair, the control ${vmControlSeconds:-?} s)."
         echo "In the VM: $(sed -n 's/^wine: //p' "$vmWork/run/out/vm.txt"),"
         echo "$(sed -n 's/^cpus: //p' "$vmWork/run/out/vm.txt") emulated CPUs. Load average of this machine (1 min) when the VM started: ${vmLoadBefore%% *};"
