@@ -5,23 +5,33 @@
 #     same template and nothing else), in alternating pairs so that the
 #     machine's drift falls on both alike;
 #   - the CPU time that a postponed prompt takes while it waits;
-#   - the sizes of the shipped i686 exe.
+#   - the sizes of the shipped i686 exe;
+#   - the shipped i686 exe's start-up and peak memory against the i686 floor,
+#     the same way, inside the test VM (Wine's 32-bit side under qemu's
+#     software emulation, tests/vm/runInVm.sh), as ratios.
 #
-#   scripts/benchmark.sh [PAIRS]        PAIRS: start-up pairs, default 40
+#   scripts/benchmark.sh [PAIRS [VM_PAIRS]]
+#     PAIRS: start-up pairs under wine64, default 40
+#     VM_PAIRS: start-up pairs in the VM, default 40 (3 to 20 s each under
+#     emulation, by the machine's load), and a third as many for its
+#     control; 0 leaves the VM out
 # BENCH_IDLE_SECONDS sets the postponed window (default 60).
 # Needs what scripts/setup.sh installs (wine64, Xvfb, hyperfine, GNU time,
-# python3-pefile). Everything it makes goes to build/bench/.
+# python3-pefile, and qemu and debootstrap for the VM). Everything it makes
+# goes to build/bench/; the VM image is built on first use and cached.
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 pairs=${1:-40}
+vmPairs=${2:-40}
 idleSeconds=${BENCH_IDLE_SECONDS:-60}
 controlPairs=20
+vmControlPairs=$((vmPairs / 3))
 work=$root/build/bench
 state=$work/wine
 report=$root/docs/PERFORMANCE.md
 started=$(date +%s)
-command="scripts/benchmark.sh${1:+ $1}"
+command="scripts/benchmark.sh${1:+ $1}${2:+ $2}"
 [ "$idleSeconds" = 60 ] || command="BENCH_IDLE_SECONDS=$idleSeconds $command"
 
 say() { echo "benchmark: $*" >&2; }
@@ -48,6 +58,48 @@ prompt=$root/build/win64/bin/RestartPrompt.exe
 shipped=$root/build/win32/bin/RestartPrompt.exe
 bench=$work/win64/bin
 floor=$bench/floorDialog.exe
+
+# --- The shipped exe in the test VM, before any Wine starts here: Wine on
+# this machine cannot make windows while the VM runs.
+vmWork=$work/vm
+vmPairsFile=$vmWork/run/out/pairs.txt
+vmControlFile=$vmWork/run/out/control.txt
+rm -rf "$vmWork"
+if [ "$vmPairs" -gt 0 ]; then
+    say "VM image (built on first use)"
+    "$root/tests/vm/buildImage.sh" >"$work/vm-image.log" 2>&1 ||
+        fail "no VM image: see $work/vm-image.log"
+    mkdir -p "$vmWork/payload"
+    cp "$shipped" "$work/win32/bin/floorDialog.exe" "$work/win32/bin/startupClock.exe" \
+        "$root/tests/bench/vm/cases.sh" "$vmWork/payload/"
+    say "i686 in the test VM: $vmPairs pairs, control $vmControlPairs pairs"
+    # The machine's load while the VM runs, which itself adds about 2.
+    (while kill -0 $$ 2>/dev/null; do cut -d' ' -f1 /proc/loadavg; sleep 10; done) >"$vmWork/load.txt" &
+    loadSampler=$!
+    vmLoadBefore=$(cut -d' ' -f1-3 /proc/loadavg)
+    vmStarted=$(date +%s)
+    vmStatus=0
+    # About a minute to boot, then some 20 s a pair under emulation; the
+    # limit leaves room for a busy machine.
+    "$root/tests/vm/runInVm.sh" -o "$vmWork/run" -t $((900 + 60 * (vmPairs + vmControlPairs))) \
+        "$vmWork/payload" "$vmPairs" "$vmControlPairs" >"$vmWork/run.txt" 2>&1 </dev/null || vmStatus=$?
+    vmSeconds=$(($(date +%s) - vmStarted))
+    kill "$loadSampler" 2>/dev/null || true
+    vmLoadAfter=$(cut -d' ' -f1-3 /proc/loadavg)
+    [ "$vmStatus" -eq 0 ] && [ -s "$vmPairsFile" ] ||
+        fail "the VM run failed ($vmStatus): see $vmWork/run.txt and $vmWork/run/console.log"
+    vmLoad=$(sort -n "$vmWork/load.txt" | awk '{v[NR] = $1} END {printf "%s to %s, median %s", v[1], v[NR], v[int((NR + 1) / 2)]}')
+    vmRanSeconds=$(sed -n 's/^runInVm: VM ran \([0-9]*\) s$/\1/p' "$vmWork/run.txt")
+    # Firmware escapes may precede a console line.
+    vmSessionSeconds=$(tr -d '\r' <"$vmWork/run/console.log" |
+        sed -n 's/^.*vm-init: Wine session started in \([0-9]*\) s$/\1/p')
+    vmCasesSeconds=$(tr -d '\r' <"$vmWork/run/console.log" |
+        sed -n 's/^.*vm-init: cases took \([0-9]*\) s$/\1/p')
+    vmPairsSeconds=$(sed -n 's/^pairs: .* in \([0-9]*\) s$/\1/p' "$vmWork/run.txt")
+    vmControlSeconds=$(sed -n 's/^control: .* in \([0-9]*\) s$/\1/p' "$vmWork/run.txt")
+    vmFirstSeconds=$(sed -n 's/^first run: .* in \([0-9]*\) s:.*/\1/p' "$vmWork/run.txt")
+    vmBootSeconds=$((${vmRanSeconds:-0} - ${vmSessionSeconds:-0} - ${vmCasesSeconds:-0}))
+fi
 
 # --- A Wine environment of this run's own, as the tests make theirs: fresh
 # prefix, private display, one persistent wineserver, unmanaged windows.
@@ -228,9 +280,16 @@ r = {x["command"]: x for x in json.load(open(sys.argv[1]))["results"]}
 print("%.1f" % (r[sys.argv[2]][sys.argv[3]] * 1000))' "$work/hyperfine.json" "$1" "$2"
 }
 ms() { awk -v us="$1" 'BEGIN {printf "%.1f", us / 1000}'; }
+ratio() { # ratio MEASURE FILE: "ratio (interval)", or "-" without the file
+    [ -s "$2" ] || { echo "-"; return 0; }
+    echo "$(field "$1" 'median ratio' "$2") ($(interval "$1" "$2"))"
+}
 pairsMeasured=$(sed -n 's/^pairs measured: \([0-9]*\).*/\1/p' "$work/pairs.txt")
 pairsFailed=$(sed -n 's/^pairs measured: .*failed: \([0-9]*\).*/\1/p' "$work/pairs.txt")
 pairsLeftOut=$(sed -n 's/^pairs measured: .*safety poll): \([0-9]*\).*/\1/p' "$work/pairs.txt")
+vmPairsMeasured=$(sed -n 's/^pairs measured: \([0-9]*\).*/\1/p' "$vmPairsFile" 2>/dev/null || true)
+vmPairsFailed=$(sed -n 's/^pairs measured: .*failed: \([0-9]*\).*/\1/p' "$vmPairsFile" 2>/dev/null || true)
+vmPairsLeftOut=$(sed -n 's/^pairs measured: .*safety poll): \([0-9]*\).*/\1/p' "$vmPairsFile" 2>/dev/null || true)
 cpuModel=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)
 ended=$(date +%s)
 
@@ -241,16 +300,37 @@ ended=$(date +%s)
     echo
     echo "- Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
     echo "- Machine: $cpuModel, $(nproc) cores; kernel $(uname -r); $(wine --version 2>/dev/null)"
-    echo "- Load average when the run began: $loadBefore; after the start-up pairs: $loadAfterPairs"
+    echo "- Load average when the run began: $loadBefore; after the wine64 start-up pairs: $loadAfterPairs;"
+    echo "  during the test VM's run: ${vmLoad:-not run} (more under the i686 figures)"
     echo "  (other work on the machine is not stopped; under load the time ratios stray, see the control)"
     echo "- Run time of the script: $((ended - started)) s"
     echo
-    echo "The program is measured as it runs here: the x86_64 build under wine64 (the shipped i686"
-    echo "exe cannot run on this kernel). The floor is tests/bench/floorDialog: the prompt's dialog"
-    echo "template (same style, size, font and four controls) and nothing else, compiled and linked"
-    echo "with the program's own toolchain file and build type."
+    echo "The program is measured twice. Here, as it runs on this machine: the x86_64 build under"
+    echo "wine64 (this kernel cannot run the shipped i686 exe). And the shipped i686 exe itself, inside"
+    echo "the test VM (tests/vm): Wine's 32-bit side under qemu's software emulation. The floor is"
+    echo "tests/bench/floorDialog: the prompt's dialog template (same style, size, font and four"
+    echo "controls) and nothing else, compiled and linked for each architecture with the program's own"
+    echo "toolchain file and build type."
     echo
     echo "## Summary"
+    echo
+    echo "Prompt / floor: the median of the per-pair ratios, with its 95% interval."
+    echo
+    echo "| Figure | x86_64 build under wine64, here ($pairsMeasured pairs) | shipped i686 exe in the test VM (${vmPairsMeasured:-no} pairs) |"
+    echo "|---|---:|---:|"
+    for row in "shown_ms:Start to a visible window" "idle_ms:Start to first wait for input" \
+        "cpu_ms:CPU time of the process up to then" "peak_working_set_kB:Peak working set" \
+        "peak_pagefile_kB:Peak pagefile usage, i.e. private memory"; do
+        echo "| ${row#*:} | $(ratio "${row%%:*}" "$work/pairs.txt") | $(ratio "${row%%:*}" "$vmPairsFile") |"
+    done
+    echo
+    echo "Under qemu's software emulation (no KVM on this machine) every instruction of the VM is"
+    echo "translated, so its absolute times are many times those of real hardware and follow the load"
+    echo "of this machine: they mean little. Prompt and floor pay the same emulation, start by turns"
+    echo "and meet the same drift, so their ratio is the figure. Memory is not slowed by emulation; the"
+    echo "i686 peaks are those of a 32-bit process."
+    echo
+    echo "### x86_64 build under wine64, here"
     echo
     echo "| Figure | Floor | Prompt | Prompt / floor | 95% interval of the ratio |"
     echo "|---|---:|---:|---:|---:|"
@@ -278,7 +358,41 @@ ended=$(date +%s)
     echo
     echo "The prompt then ended through its own exit command with exit code $promptExit."
     echo
-    echo "Sizes:"
+    echo "### Shipped i686 exe in the test VM"
+    echo
+    if [ "$vmPairs" -gt 0 ]; then
+        vm=$vmPairsFile
+        echo "Absolute times are those of the emulated machine; only the ratios carry over."
+        echo
+        echo "| Figure | Floor | Prompt | Prompt / floor | 95% interval of the ratio |"
+        echo "|---|---:|---:|---:|---:|"
+        echo "| Start to a visible window, median of $vmPairsMeasured pairs (emulated ms) | $(field shown_ms floor "$vm") | $(field shown_ms program "$vm") | $(field shown_ms 'median ratio' "$vm") | $(interval shown_ms "$vm") |"
+        echo "| Start to first wait for input (emulated ms) | $(field idle_ms floor "$vm") | $(field idle_ms program "$vm") | $(field idle_ms 'median ratio' "$vm") | $(interval idle_ms "$vm") |"
+        echo "| CPU time of the process up to then (emulated ms) | $(field cpu_ms floor "$vm") | $(field cpu_ms program "$vm") | $(field cpu_ms 'median ratio' "$vm") | $(interval cpu_ms "$vm") |"
+        echo "| Peak working set (kB) | $(field peak_working_set_kB floor "$vm") | $(field peak_working_set_kB program "$vm") | $(field peak_working_set_kB 'median ratio' "$vm") | $(interval peak_working_set_kB "$vm") |"
+        echo "| Peak pagefile usage, i.e. private memory (kB) | $(field peak_pagefile_kB floor "$vm") | $(field peak_pagefile_kB program "$vm") | $(field peak_pagefile_kB 'median ratio' "$vm") | $(interval peak_pagefile_kB "$vm") |"
+        echo
+        if [ -s "$vmControlFile" ]; then
+            echo "Control, the floor against itself in $vmControlPairs pairs right after: time ratio $(field shown_ms 'median ratio' "$vmControlFile")"
+            echo "($(interval shown_ms "$vmControlFile")), CPU ratio $(field cpu_ms 'median ratio' "$vmControlFile") ($(interval cpu_ms "$vmControlFile")),"
+            echo "peak working set ratio $(field peak_working_set_kB 'median ratio' "$vmControlFile")."
+            echo
+        fi
+        echo "Median per-pair difference (prompt − floor): $(field peak_working_set_kB 'median difference' "$vm") kB of peak working set,"
+        echo "$(field peak_pagefile_kB 'median difference' "$vm") kB of private memory. Pairs failed: ${vmPairsFailed:-?}; left out because a window was"
+        echo "found only by the 20 ms safety poll: ${vmPairsLeftOut:-?}."
+        echo
+        echo "Cost of this part: $vmSeconds s, in which the VM ran ${vmRanSeconds:-?} s: boot and power-off $vmBootSeconds s, the start of"
+        echo "Wine's session ${vmSessionSeconds:-?} s, the benchmark ${vmCasesSeconds:-?} s (the session's first window ${vmFirstSeconds:-?} s, the $vmPairs pairs after 3 warm-up"
+        echo "pairs ${vmPairsSeconds:-?} s, i.e. $(awk -v s="${vmPairsSeconds:-0}" -v n=$((vmPairs + 3)) 'BEGIN {printf "%.1f", s / n}') s a pair, the control ${vmControlSeconds:-?} s)."
+        echo "In the VM: $(sed -n 's/^wine: //p' "$vmWork/run/out/vm.txt"),"
+        echo "$(sed -n 's/^cpus: //p' "$vmWork/run/out/vm.txt") emulated CPUs. Load average of this machine (1 min) when the VM started: ${vmLoadBefore%% *};"
+        echo "sampled every 10 s while it ran: $vmLoad (the VM's own two CPU threads count in it); after: ${vmLoadAfter%% *}."
+    else
+        echo "Not measured in this run (VM_PAIRS 0)."
+    fi
+    echo
+    echo "### Sizes"
     echo
     cat "$work/sizes.md"
     echo
@@ -301,6 +415,10 @@ ended=$(date +%s)
     echo "  switches in /proc/PID/task/*/status, read 2 s after the postpone and again $idleSeconds s later."
     echo "- Wall time of the pairs run: $pairsWall (GNU time); pairs failed: ${pairsFailed:-?}; left out because"
     echo "  a window was found only by the 20 ms safety poll (its time may be late): ${pairsLeftOut:-?}."
+    echo "- In the test VM (qemu without KVM, 2 emulated CPUs, 4 GB; tests/vm/runInVm.sh runs"
+    echo "  tests/bench/vm/cases.sh there) the i686 builds of the same clock and floor measure the shipped"
+    echo "  exe the same way, after one first window of the session and 3 warm-up pairs; the CPU time"
+    echo "  there is the guest kernel's. The floor against itself follows as the control."
     echo
     echo "## Cross-check from outside (hyperfine)"
     echo
@@ -319,6 +437,20 @@ ended=$(date +%s)
     echo '```'
     grep '^median' "$work/control.txt"
     echo '```'
+    if [ -s "$vmPairsFile" ]; then
+        echo
+        echo "In the test VM (times in emulated ms):"
+        echo
+        echo '```'
+        cat "$vmPairsFile"
+        echo '```'
+        echo
+        echo "Control in the test VM:"
+        echo
+        echo '```'
+        grep '^median' "$vmControlFile" 2>/dev/null || echo "(none)"
+        echo '```'
+    fi
 } >"$report"
 
 say "wrote $report in $((ended - started)) s"
