@@ -18,7 +18,7 @@
 #                                                key on a PKCS#11 token (FILE: its PIN)
 # --timestamp URL  RFC 3161 time-stamping authority
 # --ca-file FILE   trusted roots for checking the new signatures (default: the system's)
-# --sign-only      sign the exes already in DIST_DIR (checked against its SHA256SUMS)
+# --sign-only      sign the exes listed in DIST_DIR/SHA256SUMS (checked against it)
 #                  instead of building them, e.g. on the machine that holds the key
 set -eu
 caller=$(pwd)
@@ -133,6 +133,7 @@ if [ $signOnly -eq 0 ]; then
 else
     [ -f "$dist/SHA256SUMS" ] || die "no $dist/SHA256SUMS to sign against"
     (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || die "the exes in $dist do not match its SHA256SUMS"
+    EXES=$(sed 's/^[0-9a-f]* [ *]//' "$dist/SHA256SUMS")
 fi
 [ $sign -eq 1 ] || exit 0
 
