@@ -30,7 +30,7 @@ die() {
 }
 
 usage() {
-    sed -n 's/^#   scripts/  scripts/p; s/^#   --/  --/p; s/^# --/  --/p' "$0" >&2
+    sed -n '/^#   scripts\/release.sh/,/^set -eu/{/^set/d;s/^#//;p;}' "$0" >&2
     exit 2
 }
 
