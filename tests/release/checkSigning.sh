@@ -52,6 +52,20 @@ release() { # release ARGS...: output in $work/release.out
 }
 printf 'not the password\n' >"$work/wrong.txt"
 
+# A PKCS#11 token holding the code-signing key: SoftHSM, in the work dir.
+token=$work/token
+mkdir -p "$token/objects"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$token/objects" >"$token/softhsm2.conf"
+export SOFTHSM2_CONF="$token/softhsm2.conf"
+module=/usr/lib/softhsm/libsofthsm2.so
+keyUri='pkcs11:token=Release%20Test;object=codesign;type=private'
+printf '246810\n' >"$token/pin.txt"
+cat "$pki/codesign.pem" "$pki/ca.pem" >"$token/chain.pem"
+{ softhsm2-util --init-token --free --label "Release Test" --pin 246810 --so-pin 13579 &&
+    openssl pkcs8 -topk8 -nocrypt -in "$pki/codesign.key" -out "$token/key.p8" &&
+    softhsm2-util --import "$token/key.p8" --token "Release Test" --label codesign --id 01 --pin 246810
+} >"$token/setup.log" 2>&1 || { cat "$token/setup.log"; echo "could not set up the test token"; exit 1; }
+
 # --- Failures: a clear message, a non-zero status and no dist/signed/ -----
 # name | message expected | arguments
 while IFS='|' read -r name message args; do
@@ -73,6 +87,8 @@ PKCS#12 without a password file|--pkcs12 needs --password-file|--pkcs12 "$pki/co
 no timestamp server|signing RestartPrompt.exe failed|--pkcs12 "$pki/codesign.p12" --password-file "$pki/password.txt" --timestamp "$deadUrl"
 signature from a root not trusted|does not verify against|--pkcs12 "$pki/codesign.p12" --password-file "$pki/password.txt" --ca-file "$pki/other.pem"
 token key without its certificate|needs all of --pkcs11-module, --pkcs11-key and --cert|--pkcs11-module /nonexistent.so --pkcs11-key "pkcs11:object=x"
+wrong token PIN|signing RestartPrompt.exe failed|--pkcs11-module "$module" --pkcs11-key "$keyUri" --cert "$token/chain.pem" --password-file "$work/wrong.txt" --ca-file "$pki/ca.pem"
+key missing on the token|signing RestartPrompt.exe failed|--pkcs11-module "$module" --pkcs11-key "pkcs11:token=Release%20Test;object=none;type=private" --cert "$token/chain.pem" --password-file "$token/pin.txt" --ca-file "$pki/ca.pem"
 EOF
 
 printf 'X' | dd of="$failing/dist/RestartPrompt.exe" bs=1 seek=100 conv=notrunc 2>/dev/null
@@ -80,6 +96,20 @@ release --pkcs12 "$pki/codesign.p12" --password-file "$pki/password.txt"
 rc=$?
 check "an exe that does not match SHA256SUMS is not signed" \
     sh -c "[ $rc -ne 0 ] && grep -qF 'do not match' '$work/release.out' && [ ! -e '$failing/dist/signed' ]"
+
+# --- Signing with the key on the token ---------------------------------------
+mkdir -p "$token/dist"
+for f in $EXES SHA256SUMS; do cp "$release/$f" "$token/dist/"; done
+"$root/scripts/release.sh" --sign-only --pkcs11-module "$module" --pkcs11-key "$keyUri" \
+    --cert "$token/chain.pem" --password-file "$token/pin.txt" --ca-file "$pki/ca.pem" \
+    "$token/build" "$token/dist" >"$work/release.out" 2>&1
+rc=$?
+[ $rc -eq 0 ] || sed 's/^/  | /' "$work/release.out"
+check "release.sh signs both exes with the key on a PKCS#11 token" [ $rc -eq 0 ]
+for exe in $EXES; do
+    check "$exe: the token's signature verifies against the test root" \
+        sh -c "osslsigncode verify -in '$token/dist/signed/$exe' -CAfile '$pki/ca.pem' 2>&1 | grep -q '^Signature verification: ok'"
+done
 
 # --- The signed exes ----------------------------------------------------------
 
