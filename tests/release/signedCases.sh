@@ -37,9 +37,10 @@ trust() { # trust ARGS...: trustTool's line goes to $out/trust.txt
 said() { grep -qF "$1" "$out/trust.txt"; }
 
 # Wine 8's SoftpubAuthenticode reads the signer certificate's signature hash
-# into a 20-byte buffer; with a SHA-256-signed certificate that read fails
-# and the chain policy is skipped, so Wine cannot tell a trusted root from an
-# untrusted one here. It does check the image digest and the signature itself.
+# into a 20-byte buffer; a certificate signed with SHA-256 has a 32-byte one,
+# the read fails and the chain policy is skipped with no error: Wine accepts
+# such a chain whatever its root (with SHA-1-signed certificates it refuses an
+# untrusted root). It does check the image digest and the signature itself.
 check "the test root is added to the machine's Root store" trust add-root ca.der
 check "WinVerifyTrust accepts the signed exe" trust verify RestartPrompt.exe
 refused() { # refused FILE CODE: WinVerifyTrust says no, with CODE
