@@ -11,6 +11,8 @@ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 wine wine64 xvfb xauth xdotool x11-utils x11-apps imagemagick
 python3 python3-pefile python3-pil
+osslsigncode openssl reprotest diffoscope-minimal faketime disorderfs
+softhsm2 libengine-pkcs11-openssl
 hyperfine time
 qemu-system-x86 debootstrap e2fsprogs
 "

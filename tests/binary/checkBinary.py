@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Checks a built RestartPrompt exe: PE kind, imports and resources.
+"""Checks a built RestartPrompt exe: PE kind, hardening, imports and resources.
 
 Usage: /usr/bin/python3 tests/binary/checkBinary.py PROGRAM.exe --machine i386|amd64
 
@@ -31,6 +31,14 @@ MACHINES = {
     "amd64": (0x8664, 0x20B, "PE32+ amd64"),
 }
 SUBSYSTEM_WINDOWS_GUI = 2
+
+IMAGE_FILE_RELOCS_STRIPPED = 0x0001
+DLLCHARACTERISTICS_HIGH_ENTROPY_VA = 0x0020
+DLLCHARACTERISTICS_DYNAMIC_BASE = 0x0040
+DLLCHARACTERISTICS_NX_COMPAT = 0x0100
+SCN_MEM_EXECUTE = 0x20000000
+SCN_MEM_WRITE = 0x80000000
+BASERELOC_DIRECTORY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
 
 # The system's own DLLs; anything else would have to ship with the program.
 ALLOWED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
@@ -142,6 +150,24 @@ def checkHeaders(pe, machine):
            "machine 0x%04X magic 0x%03X" % got, always=True)
     subsystem = pe.OPTIONAL_HEADER.Subsystem
     report("GUI subsystem", subsystem == SUBSYSTEM_WINDOWS_GUI, "subsystem %d" % subsystem)
+
+
+def checkHardening(pe, machine):
+    """ASLR that can take effect, DEP, and no page both writable and executable."""
+    dll = pe.OPTIONAL_HEADER.DllCharacteristics
+    relocs = pe.OPTIONAL_HEADER.DATA_DIRECTORY[BASERELOC_DIRECTORY]
+    stripped = pe.FILE_HEADER.Characteristics & IMAGE_FILE_RELOCS_STRIPPED
+    # Without relocations the loader cannot move the image, whatever the flag says.
+    report("ASLR: DYNAMIC_BASE with relocations",
+           dll & DLLCHARACTERISTICS_DYNAMIC_BASE and relocs.Size > 0 and not stripped,
+           "DllCharacteristics 0x%04X, relocation directory %d bytes, RELOCS_STRIPPED %s"
+           % (dll, relocs.Size, bool(stripped)))
+    report("DEP: NX_COMPAT", dll & DLLCHARACTERISTICS_NX_COMPAT, "DllCharacteristics 0x%04X" % dll)
+    if machine == "amd64":
+        report("HIGH_ENTROPY_VA", dll & DLLCHARACTERISTICS_HIGH_ENTROPY_VA, "DllCharacteristics 0x%04X" % dll)
+    both = [s.Name.rstrip(b"\0").decode("ascii", "replace") for s in pe.sections
+            if s.Characteristics & SCN_MEM_WRITE and s.Characteristics & SCN_MEM_EXECUTE]
+    report("no section both writable and executable", not both, "found " + ", ".join(both))
 
 
 def checkImports(pe):
@@ -303,6 +329,8 @@ def checkIcons(resources):
     icons = {}
     for name, _, data in ofType(resources, RT_ICON):
         icons.setdefault(name, data)
+    storedIcons = ofType(resources, RT_ICON)
+    referenced = {}
     groups = ofType(resources, RT_GROUP_ICON)
     found = sorted(name for name, _, _ in groups)
     report("icon groups %s" % ICON_GROUPS, found == ICON_GROUPS, "found %s" % found)
@@ -327,6 +355,7 @@ def checkIcons(resources):
             wantColours = 1 << bits if bits < 8 else 0
             if planes != 1 or colourCount != wantColours:
                 problems.append("entry %d: planes %d colours %d" % (i, planes, colourCount))
+            referenced.setdefault(gid, []).append(iconId)
             image = icons.get(iconId)
             if image is None:
                 problems.append("entry %d: icon %d missing" % (i, iconId))
@@ -344,6 +373,19 @@ def checkIcons(resources):
     if len(contents) == len(ICON_GROUPS):
         first, second = (sorted(contents[g]) for g in ICON_GROUPS)
         report("icon groups hold the same images", first == second)
+    # Both groups name one set of images: each image is stored once.
+    if len(referenced) == len(ICON_GROUPS):
+        first, second = (referenced[g] for g in ICON_GROUPS)
+        report("icon groups name the same icon ids", first == second, "%s and %s" % (first, second))
+    used = {i for ids in referenced.values() for i in ids}
+    stored = sorted(name for name, _, _ in storedIcons)
+    datas = [data for _, _, data in storedIcons]
+    problems = []
+    if stored != sorted(used):
+        problems.append("stored ids %s, named by the groups %s" % (stored, sorted(used)))
+    if len(set(datas)) != len(datas):
+        problems.append("%d images, %d distinct" % (len(datas), len(set(datas))))
+    report("each icon image stored once", not problems, "; ".join(problems))
 
 
 # --- Manifest and version ------------------------------------------------
@@ -384,6 +426,8 @@ def main():
         report("image loads", False, str(e))
         return 1
     checkHeaders(pe, args.machine)
+    pe.parse_data_directories(directories=[BASERELOC_DIRECTORY])
+    checkHardening(pe, args.machine)
     checkImports(pe)
     pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
     resources = resourceEntries(pe)
