@@ -140,15 +140,16 @@ int wmain(int argc, wchar_t **argv)
 
         const bool visible = IsWindowVisible(dialog) != FALSE;
         const bool enabled = IsWindowEnabled(postponeButton) != FALSE;
-        const bool textsRight = textOf(postponeButton) == postponeLabels[model.language];
+        const std::wstring postponeLabel = textOf(postponeButton);
+        const bool textsRight = postponeLabel == postponeLabels[model.language];
         if (!IsWindow(dialog) || visible != model.visible || enabled != model.enabled || !textsRight) {
             ++failures;
             fwprintf(stderr,
-                     L"message %ld (%hs): visible %d expected %d, button %d expected %d, texts %ls, "
-                     L"count %lld limit %lld\n",
+                     L"message %ld (%hs): visible %d expected %d, button %d expected %d, texts %ls "
+                     L"for language %d, count %lld limit %lld, button label \"%ls\"\n",
                      i, what, visible, model.visible, enabled, model.enabled,
-                     textsRight ? L"right" : L"wrong", static_cast<long long>(model.count),
-                     static_cast<long long>(model.limit));
+                     textsRight ? L"right" : L"wrong", model.language, static_cast<long long>(model.count),
+                     static_cast<long long>(model.limit), postponeLabel.c_str());
         }
     }
 
