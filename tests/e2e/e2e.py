@@ -4,7 +4,7 @@
 Usage:
   /usr/bin/python3 tests/e2e/e2e.py --list
   /usr/bin/python3 tests/e2e/e2e.py --prompt RestartPrompt.exe --tool promptTool.exe
-                                    --wine-state DIR [SCENARIO...]
+                                    --wine-state DIR [--time-factor F] [SCENARIO...]
 
 Each scenario is a row of SCENARIOS: a command line, a show command, the
 registry it needs and a list of steps. The steps drive the prompt the way the
@@ -17,13 +17,16 @@ relay trace.
 
 DIR is the Wine environment of the wine.start test (its env file). Without
 names every scenario runs. Prints one line per step and exits 1 if a scenario
-failed.
+failed. F multiplies how long the runner waits for anything to happen (where
+every program runs slower, as in the emulated test VM); the durations that the
+steps assert stay as they are.
 """
 
 import argparse
 import json
 import os
 import re
+import select
 import subprocess
 import sys
 import time
@@ -71,6 +74,7 @@ RELAY_KEY = r"HKCU\Software\Wine\Debug"
 DESKTOP_CLASS = "#32769"
 
 POLL_SECONDS = 0.05
+timeFactor = 1.0
 EXPECT_TIMEOUT_MS = 4000
 # The start call holds the prompt's handle this long at most; cleanup ends it sooner.
 START_WAIT_MS = 600000
@@ -338,6 +342,11 @@ PICTURES = [
 
 # ---- running -------------------------------------------------------------
 
+def waitSeconds(ms):
+    """How long to wait for something that takes at most ms here."""
+    return ms * timeFactor / 1000
+
+
 class Failure(Exception):
     pass
 
@@ -380,6 +389,8 @@ class Run:
         self.startedAt = None
         self.openFiles = []
         self.notes = set()
+        self.server = None
+        self.serverOutput = b""
 
     def wineEnvironment(self, debug):
         environment = dict(self.environment)
@@ -387,24 +398,85 @@ class Run:
         return environment
 
     # Output to files, never pipes: Wine's services may keep a pipe open.
-    def wine(self, args, name, debug="-all", timeout=60):
+    def wine(self, args, name, debug="-all", timeoutMs=60000):
         out = self.dir / f"{name}.out"
         with open(out, "wb") as stdout, open(self.dir / f"{name}.err", "ab") as stderr:
             result = subprocess.run(["wine", *args], stdin=subprocess.DEVNULL, stdout=stdout,
-                                    stderr=stderr, env=self.wineEnvironment(debug), timeout=timeout)
+                                    stderr=stderr, env=self.wineEnvironment(debug),
+                                    timeout=waitSeconds(timeoutMs))
         return result.returncode, out.read_text(errors="replace")
 
+    # One promptTool process answers every look and message of the scenario:
+    # a wine start per call would take longer under emulation than the
+    # shortest postponement, and a hidden prompt could come back unseen.
+    def startServer(self):
+        stderr = open(self.dir / "serve.err", "ab")
+        self.openFiles.append(stderr)
+        self.server = subprocess.Popen(["wine", str(self.options.tool), "serve"], stdin=subprocess.PIPE,
+                                       stdout=subprocess.PIPE, stderr=stderr,
+                                       env=self.wineEnvironment("-all"))
+        self.serverOutput = b""
+
+    def stopServer(self):
+        if self.server is None:
+            return
+        try:
+            self.server.stdin.close()
+            self.server.wait(timeout=waitSeconds(5000))
+        except (OSError, subprocess.TimeoutExpired):
+            self.server.kill()
+            self.server.wait()
+        self.server.stdout.close()
+        self.server = None
+
+    def serverLine(self, deadline):
+        # Never a read to the end: Wine's services may hold the pipe open.
+        while b"\n" not in self.serverOutput:
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return None
+            ready, _, _ = select.select([self.server.stdout], [], [], remaining)
+            if ready:
+                chunk = os.read(self.server.stdout.fileno(), 65536)
+                if not chunk:
+                    return None
+                self.serverOutput += chunk
+        line, self.serverOutput = self.serverOutput.split(b"\n", 1)
+        return line.decode(errors="replace").rstrip("\r")
+
+    def ask(self, args):
+        """The output lines of one call, or None when promptTool gave no whole answer."""
+        if self.server is None or self.server.poll() is not None:
+            self.stopServer()
+            self.startServer()
+        try:
+            self.server.stdin.write((" ".join(args) + "\n").encode())
+            self.server.stdin.flush()
+        except OSError:
+            self.stopServer()
+            return None
+        deadline = time.monotonic() + waitSeconds(60000)
+        lines = []
+        while True:
+            line = self.serverLine(deadline)
+            if line is None:
+                self.stopServer()
+                return None
+            if line.startswith("end "):
+                return lines
+            lines.append(line)
+
     def tool(self, *args):
-        # A wine start of the tool itself now and then ends with no output at
-        # all; that is the harness, not the prompt, so it is asked again.
+        # promptTool now and then gives no answer at all; that is the harness,
+        # not the prompt, so it is asked again by a new process.
         for attempt in range(3):
-            code, text = self.wine([str(self.options.tool), *args], "tool")
-            answer = lastJsonLine(text)
+            lines = self.ask(args)
+            answer = lastJsonLine("\n".join(lines or []))
             if answer is not None:
                 if attempt > 0:
                     self.notes.add(f"harness: promptTool {args[0]} answered on attempt {attempt + 1}")
                 return answer
-        raise Failure(f"promptTool {' '.join(args)}: no answer (exit code {code}): {text!r}")
+        raise Failure(f"promptTool {' '.join(args)}: no answer: {lines!r}")
 
     def background(self, args, name, debug):
         stdout = open(self.dir / f"{name}.json", "wb")
@@ -418,13 +490,13 @@ class Run:
         return [json.loads(line) for line in path.read_text().splitlines() if line.startswith("{")]
 
     def waitForLine(self, name, index, timeoutMs, what):
-        deadline = time.monotonic() + timeoutMs / 1000
+        deadline = time.monotonic() + waitSeconds(timeoutMs)
         while True:
             lines = self.backgroundLines(name)
             if len(lines) > index:
                 return lines[index]
             if time.monotonic() > deadline:
-                raise Failure(f"{what}: nothing within {timeoutMs} ms")
+                raise Failure(f"{what}: nothing within {waitSeconds(timeoutMs) * 1000:.0f} ms")
             time.sleep(POLL_SECONDS)
 
     def reg(self, *args):
@@ -525,13 +597,14 @@ class Run:
         return found
 
     def doExpect(self, fields, timeoutMs=EXPECT_TIMEOUT_MS):
-        deadline = time.monotonic() + timeoutMs / 1000
+        deadline = time.monotonic() + waitSeconds(timeoutMs)
         while True:
             wrong = self.mismatches(self.state(), fields)
             if not wrong:
                 return ""
             if time.monotonic() > deadline:
-                raise Failure(f"after {timeoutMs} ms: {json.dumps(wrong, ensure_ascii=False)}")
+                raise Failure(f"after {waitSeconds(timeoutMs) * 1000:.0f} ms: "
+                              f"{json.dumps(wrong, ensure_ascii=False)}")
             time.sleep(POLL_SECONDS)
 
     def doHolds(self, ms, fields):
@@ -549,7 +622,8 @@ class Run:
     def xdotool(self, *args):
         try:
             return subprocess.run(["xdotool", *args], check=True, stdin=subprocess.DEVNULL,
-                                  capture_output=True, env=self.environment, timeout=10).stdout.decode()
+                                  capture_output=True, env=self.environment,
+                                  timeout=waitSeconds(10000)).stdout.decode()
         except (subprocess.CalledProcessError, subprocess.TimeoutExpired) as error:
             raise Failure(f"xdotool: {error}")
 
@@ -574,7 +648,7 @@ class Run:
 
     def doLanguage(self, index):
         self.doClick(IDC_LANGUAGE)
-        deadline = time.monotonic() + EXPECT_TIMEOUT_MS / 1000
+        deadline = time.monotonic() + waitSeconds(EXPECT_TIMEOUT_MS)
         while True:
             dropList = self.state()["dropList"]
             if dropList["visible"]:
@@ -603,10 +677,10 @@ class Run:
     def doReturn(self, minMs):
         if self.lastPostponement is None:
             raise Failure("no postponement to return from")
-        deadline = self.lastPostponement + 10
+        deadline = self.lastPostponement + waitSeconds(10000)
         while not self.state().get("visible"):
             if time.monotonic() > deadline:
-                raise Failure("the prompt did not come back within 10 s")
+                raise Failure(f"the prompt did not come back within {waitSeconds(10000):.0f} s")
             time.sleep(POLL_SECONDS)
         elapsedMs = (time.monotonic() - self.lastPostponement) * 1000
         if elapsedMs < minMs:
@@ -677,10 +751,11 @@ class Run:
                 except (Failure, subprocess.TimeoutExpired):
                     pass
             try:
-                call.wait(timeout=20)
+                call.wait(timeout=waitSeconds(20000))
             except subprocess.TimeoutExpired:
                 call.kill()
                 call.wait()
+        self.stopServer()
         for file in self.openFiles:
             file.close()
         self.clearRegistry()
@@ -727,6 +802,8 @@ def main():
     parser.add_argument("--tool", type=Path)
     parser.add_argument("--wine-state", type=Path)
     parser.add_argument("--pictures", type=Path, help="render the README's pictures into this folder")
+    parser.add_argument("--time-factor", type=float, default=1.0,
+                        help="wait this many times longer for anything to happen")
     parser.add_argument("names", nargs="*")
     options = parser.parse_args()
 
@@ -735,6 +812,8 @@ def main():
         return 0
     if not (options.prompt and options.tool and options.wine_state):
         parser.error("--prompt, --tool and --wine-state are needed to run scenarios")
+    global timeFactor
+    timeFactor = options.time_factor
     table = PICTURES if options.pictures else SCENARIOS
     if options.pictures:
         options.pictures.mkdir(parents=True, exist_ok=True)

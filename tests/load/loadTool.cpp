@@ -44,12 +44,16 @@ std::wstring textOf(HWND window)
     return text;
 }
 
+// 0 when the figure cannot be read.
 SIZE_T privateBytes(HANDLE process)
 {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof counters;
-    GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters), sizeof counters);
-    return counters.PrivateUsage;
+    if (!GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters), sizeof counters))
+        return 0;
+    // Some Wine versions fill only the basic counters; the commit charge
+    // there is the same figure.
+    return counters.PrivateUsage != 0 ? counters.PrivateUsage : counters.PagefileUsage;
 }
 
 } // namespace
@@ -140,15 +144,16 @@ int wmain(int argc, wchar_t **argv)
 
         const bool visible = IsWindowVisible(dialog) != FALSE;
         const bool enabled = IsWindowEnabled(postponeButton) != FALSE;
-        const bool textsRight = textOf(postponeButton) == postponeLabels[model.language];
+        const std::wstring postponeLabel = textOf(postponeButton);
+        const bool textsRight = postponeLabel == postponeLabels[model.language];
         if (!IsWindow(dialog) || visible != model.visible || enabled != model.enabled || !textsRight) {
             ++failures;
             fwprintf(stderr,
-                     L"message %ld (%hs): visible %d expected %d, button %d expected %d, texts %ls, "
-                     L"count %lld limit %lld\n",
+                     L"message %ld (%hs): visible %d expected %d, button %d expected %d, texts %ls "
+                     L"for language %d, count %lld limit %lld, button label \"%ls\"\n",
                      i, what, visible, model.visible, enabled, model.enabled,
-                     textsRight ? L"right" : L"wrong", static_cast<long long>(model.count),
-                     static_cast<long long>(model.limit));
+                     textsRight ? L"right" : L"wrong", model.language, static_cast<long long>(model.count),
+                     static_cast<long long>(model.limit), postponeLabel.c_str());
         }
     }
 
@@ -157,7 +162,10 @@ int wmain(int argc, wchar_t **argv)
             argv[3], static_cast<long long>(model.limit), static_cast<long long>(model.count), memoryBefore,
             memoryAfter);
     // Growth of a few pages is the allocator; a leak per message would be far more.
-    if (memoryAfter > memoryBefore + 256 * 1024) {
+    if (memoryBefore == 0 || memoryAfter == 0) {
+        fwprintf(stderr, L"the prompt's memory could not be read\n");
+        ++failures;
+    } else if (memoryAfter > memoryBefore + 256 * 1024) {
         fwprintf(stderr, L"memory grew by %zu bytes\n", memoryAfter - memoryBefore);
         ++failures;
     }
