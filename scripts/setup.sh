@@ -11,6 +11,7 @@ binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
 wine wine64 xvfb xauth xdotool x11-utils x11-apps imagemagick
 python3 python3-pefile python3-pil
 hyperfine time
+gcovr
 qemu-system-x86 debootstrap e2fsprogs
 "
 
