@@ -48,13 +48,19 @@ def gaps(coverage):
                 continue
             number = line["line_number"]
             if line["count"] == 0:
-                missedLines.append(f"{name}:{number}")
+                missedLines.append(f"`{name}:{number}`")
             branches = line["branches"]
             untaken = [str(i) for i, branch in enumerate(branches) if branch["count"] == 0]
             if untaken and line["count"] > 0:
-                missedBranches.append(f"{name}:{number} (branch {', '.join(untaken)} "
+                missedBranches.append(f"`{name}:{number}` (branch {', '.join(untaken)} "
                                       f"of {len(branches)})")
     return missedLines, missedBranches
+
+
+def listing(title, items):
+    if not items:
+        return [f"{title}: none.", ""]
+    return [f"{title}:", ""] + [f"- {item}" for item in items] + [""]
 
 
 def block(coverage, summary):
@@ -63,9 +69,9 @@ def block(coverage, summary):
     missedLines, missedBranches = gaps(coverage)
     lines = [BEGIN, "", f"Measured at commit `{commit}`.", ""]
     lines += table(summary)
-    lines += ["", "Lines never executed: " + (", ".join(missedLines) if missedLines else "none") + ".",
-              "", "Branches never taken (gcov's numbering, on lines that ran): "
-              + (", ".join(missedBranches) if missedBranches else "none") + ".", "", END]
+    lines += [""] + listing("Lines never executed", missedLines)
+    lines += listing("Branches never taken, in gcov's numbering", missedBranches)
+    lines += [END]
     return "\n".join(lines)
 
 
