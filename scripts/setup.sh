@@ -14,6 +14,7 @@ python3 python3-pefile python3-pil
 osslsigncode openssl reprotest diffoscope-minimal faketime disorderfs
 softhsm2 libengine-pkcs11-openssl
 hyperfine time
+gcovr
 qemu-system-x86 debootstrap e2fsprogs
 "
 

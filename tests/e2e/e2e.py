@@ -155,9 +155,9 @@ def expectTimerPeriods(periods):
 
 # ---- scenarios -----------------------------------------------------------
 
-def scenario(name, args="", show=1, registry=(), relay=False, steps=()):
+def scenario(name, args="", show=1, registry=(), relay=False, display=True, steps=()):
     return {"name": name, "args": args, "show": show, "registry": list(registry),
-            "relay": relay, "steps": list(steps)}
+            "relay": relay, "display": display, "steps": list(steps)}
 
 
 # The first look at a prompt that has just come up with the defaults of its run.
@@ -285,6 +285,12 @@ SCENARIOS = [
     kioskRow("kioskMixedCaseMalformedLine", [("32", "tAVRIN_kIOSK_Lobby")], args='/d "\t/r ' + "\u0100"),
     notKioskRow("notKioskShortValue", [("32", "Tavrin_Kios")]),
     notKioskRow("notKioskKeyWithoutValue", [("32", None), ("64", "Tavrin_Kiosk")]),
+    # Where no window can be created (for Wine, no display; for Windows, a
+    # session without a desktop) the run ends at once instead of waiting for
+    # messages that never come.
+    scenario("noDisplay", "/d 1s", display=False, steps=[
+        start(), expectExit(0, withinMs=5000), expectRestartRequests(0),
+    ]),
     # Real clicks in the drop-down; the language survives a postponement, and
     # the restart request is the same in every language.
     scenario("languages", "/d 1s", steps=[
@@ -478,12 +484,15 @@ class Run:
                 return answer
         raise Failure(f"promptTool {' '.join(args)}: no answer: {lines!r}")
 
-    def background(self, args, name, debug):
+    def background(self, args, name, debug, display=True):
         stdout = open(self.dir / f"{name}.json", "wb")
         stderr = open(self.dir / f"{name}.trace", "wb")
         self.openFiles += [stdout, stderr]
+        environment = self.wineEnvironment(debug)
+        if not display:
+            del environment["DISPLAY"]
         return subprocess.Popen(["wine", *args], stdin=subprocess.DEVNULL, stdout=stdout, stderr=stderr,
-                                env=self.wineEnvironment(debug))
+                                env=environment)
 
     def backgroundLines(self, name):
         path = self.dir / f"{name}.json"
@@ -533,7 +542,7 @@ class Run:
         self.startedAt = time.monotonic()
         self.startCall = self.background(
             [str(self.options.tool), "start", *showArgs, "--args-hex", argsHex, "--wait", str(START_WAIT_MS),
-             windowsPath(self.options.prompt)], "start", debug)
+             windowsPath(self.options.prompt)], "start", debug, self.row["display"])
         started = self.waitForLine("start", 0, 20000, "start")
         if "pid" not in started:
             raise Failure(f"start: {started}")
