@@ -36,6 +36,7 @@ bool shutdownPrivilegeEnabled()
 
 TEST(RequestRestart, EnablesTheShutdownPrivilegeAndReturns)
 {
+    ASSERT_FALSE(shutdownPrivilegeEnabled()) << "enabled already: the check below would prove nothing";
     requestRestart();
     EXPECT_TRUE(shutdownPrivilegeEnabled());
 }
