@@ -4,19 +4,15 @@
 #include "../prompt/dialogPromptWindow.h"
 #include "../prompt/postponementPolicy.h"
 #include "../prompt/promptDialog.h"
-#include "kioskGroup.h"
+#include "kioskGate.h"
 #include "launchOptions.h"
-#include "patchingGroupProbe.h"
 #include "processValues.h"
 #include "resource.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand)
 {
-    // Cleared, so that a value shorter than the prefix and without its zero
-    // never compares against bytes the read did not write.
-    char workBuffer[260] = {};
-    DWORD size = 256;
-    if (probePatchingGroup(workBuffer, &size) == ProbeResult::Ok && isKioskGroup(workBuffer))
+    char workBuffer[workBufferSize];
+    if (isKioskMachine(workBuffer))
         return 0;
 
     parseLaunchOptions(commandLine, launchSettings);

@@ -4,16 +4,21 @@
 Usage:
   /usr/bin/python3 tests/e2e/e2e.py --list
   /usr/bin/python3 tests/e2e/e2e.py --prompt RestartPrompt.exe --tool promptTool.exe
+                                    [--prompt-no-dialog RestartPromptNoDialog.exe]
                                     --wine-state DIR [--time-factor F] [SCENARIO...]
 
 Each scenario is a row of SCENARIOS: a command line, a show command, the
 registry it needs and a list of steps. The steps drive the prompt the way the
 desktop and other programs do: real mouse clicks through xdotool, close
 requests, commands and timer messages sent by promptTool.exe, a quit message
-posted to its thread. promptTool.exe also reads the prompt's state (texts,
-visibility, buttons, foreground) and reports its exit code. Restart requests
-are read from the prompt's own Wine debug output, timer periods from Wine's
-relay trace.
+posted to its thread, keys typed into it once another program has activated
+it. promptTool.exe also reads the prompt's state (texts, visibility, buttons,
+foreground, keyboard focus), reports its exit code and every window it ever
+had. Restart requests are read from the prompt's own Wine debug output, timer
+periods and registry opens from Wine's relay trace.
+
+Rows that need the build without the dialog template fail without
+--prompt-no-dialog.
 
 DIR is the Wine environment of the wine.start test (its env file). Without
 names every scenario runs. Prints one line per step and exits 1 if a scenario
@@ -40,6 +45,11 @@ IDT_POSTPONE = 111
 IDOK = 1
 IDCANCEL = 2
 CBN_SELENDOK = 9
+CBN_SELCHANGE = 1
+VK_TAB = 0x09
+VK_RETURN = 0x0D
+VK_ESCAPE = 0x1B
+VK_SPACE = 0x20
 
 ENGLISH = {
     "message": "The installation has finished. In order to complete the process, you must restart "
@@ -68,8 +78,17 @@ LANGUAGE_ENTRIES = ["English", "Fran\u00e7ais", "Deutsch"]
 RESTART_REQUEST = ('InitiateSystemShutdownExW (null) L"The system is restarting to apply upates." '
                    "0 1 1 0x80020003")
 SET_TIMER_CALL = re.compile(r"Call user32\.SetTimer\(([0-9a-fA-F]+),([0-9a-fA-F]+),([0-9a-fA-F]+),")
+REG_OPEN_CALL = re.compile(r'Call advapi32\.RegOpenKeyExA\(([0-9a-fA-F]+),[0-9a-fA-F]+ "([^"]*)",([0-9a-fA-F]+),([0-9a-fA-F]+),')
+RELAY_INCLUDE = "user32.SetTimer;advapi32.RegOpenKeyExA"
 
 KIOSK_KEY = r"HKLM\SOFTWARE\Quenlor"
+# A registry value of a row: the key holds a kiosk value but refuses reading it.
+KIOSK_DENIED = ("denied", "Tavrin_Kiosk")
+# The access of the probe's opens: the first view (the program's own width
+# decides how it asks for the 32-bit view), then the 64-bit view.
+FIRST_OPEN = "first"
+OPEN_64 = 0x20119
+FIRST_OPEN_BY_MACHINE = {0x14C: 0x20019, 0x8664: 0x20219}
 RELAY_KEY = r"HKCU\Software\Wine\Debug"
 DESKTOP_CLASS = "#32769"
 
@@ -143,6 +162,36 @@ def expectRestartRequests(count):
     return ("restarts", count)
 
 
+def expectNoWindowEver():
+    """After the exit: the process never had a window of any kind."""
+    return ("nowindow",)
+
+
+def activate():
+    """Another program makes the prompt the foreground window."""
+    return ("activate",)
+
+
+def focusOn(control):
+    """The dialog manager gives the control the keyboard focus (WM_NEXTDLGCTL)."""
+    return ("send", ["focus", str(control)])
+
+
+def press(key):
+    """The key pressed and released on the keyboard, with the prompt in the foreground."""
+    return ("keys", key)
+
+
+def moveSelection(index):
+    """The drop-down's selection moves without a notification to the dialog."""
+    return ("send", ["cursel", str(index)])
+
+
+def expectRegistryOpens(accesses):
+    """The access masks of every open of the prompt's registry key so far, from the relay trace."""
+    return ("opens", accesses)
+
+
 def screenshot(fileName):
     """The prompt as the user sees it, written as a PNG into the --pictures folder."""
     return ("screenshot", fileName)
@@ -155,16 +204,20 @@ def expectTimerPeriods(periods):
 
 # ---- scenarios -----------------------------------------------------------
 
-def scenario(name, args="", show=1, registry=(), relay=False, display=True, steps=()):
+# program: "prompt", the shipped program, or "noDialog", its build without the
+# dialog template.
+def scenario(name, args="", show=1, registry=(), relay=False, display=True, steps=(), program="prompt"):
     return {"name": name, "args": args, "show": show, "registry": list(registry),
-            "relay": relay, "display": display, "steps": list(steps)}
+            "relay": relay, "display": display, "steps": list(steps), "program": program}
 
 
-# The first look at a prompt that has just come up with the defaults of its run.
+# The first look at a prompt that has just come up with the defaults of its
+# run: not in the foreground, and the focus within its thread where the
+# dialog manager first put it, on the postpone button.
 def firstShow(postponeEnabled=True):
     return expect(visible=True, postponeEnabled=postponeEnabled, texts=ENGLISH,
                   languages=LANGUAGE_ENTRIES, selection=0, topmost=True, foreground=False,
-                  normalSize=True)
+                  focus=IDC_RESTART_LATER, normalSize=True)
 
 
 def restartsByClick():
@@ -200,16 +253,33 @@ def malformedRow(name, args, periodMs, postponeEnabled=True):
     ])
 
 
-def kioskRow(name, registry, args="/d 1s"):
-    return scenario(name, args, registry=registry, steps=[
-        start(), expectExit(0, withinMs=5000), expectRestartRequests(0),
+# An end before anything is shown: no window ever, no restart.
+def endsUnseen():
+    return [start(), expectExit(0, withinMs=5000), expectNoWindowEver(), expectRestartRequests(0)]
+
+
+def kioskRow(name, registry, args="/d 1s", opens=None):
+    checkOpens = [] if opens is None else [expectRegistryOpens(opens)]
+    return scenario(name, args, registry=registry, relay=opens is not None, steps=[
+        *endsUnseen(), *checkOpens,
     ])
 
 
-def notKioskRow(name, registry):
-    return scenario(name, "/d 1s", registry=registry, steps=[
-        start(), firstShow(), *endsByExitCommand(),
+def notKioskRow(name, registry, opens=None):
+    checkOpens = [] if opens is None else [expectRegistryOpens(opens)]
+    return scenario(name, "/d 1s", registry=registry, relay=opens is not None, steps=[
+        start(), firstShow(), *checkOpens, *endsByExitCommand(),
     ])
+
+
+# With the prompt in the foreground and the focus on a button, Enter, Escape
+# and Tab do nothing: no dialog keyboard handling. Nothing was postponed or
+# restarted by them.
+def keysChangeNothing(focus):
+    steps = []
+    for key in (VK_RETURN, VK_ESCAPE, VK_TAB):
+        steps += [press(key), holds(400, visible=True, foreground=True, focus=focus)]
+    return steps + [keepsRunning(100), expectTimerPeriods([]), expectRestartRequests(0)]
 
 
 LONG_LINE = "/d 7s " + "x" * 250 + " /r 0 " + "y" * 38  # 300 characters; the /r 0 lies past the 256th
@@ -281,15 +351,32 @@ SCENARIOS = [
     showCommandRow("showWithoutFlag", None),
     # The kiosk gate against the registry views of the real run.
     kioskRow("kioskIn32BitView", [("32", "Tavrin_Kiosk")]),
-    kioskRow("kioskIn64BitView", [("64", "Tavrin_Kiosk")]),
+    kioskRow("kioskIn64BitView", [("64", "Tavrin_Kiosk")], opens=[FIRST_OPEN, OPEN_64]),
     kioskRow("kioskMixedCaseMalformedLine", [("32", "tAVRIN_kIOSK_Lobby")], args='/d "\t/r ' + "\u0100"),
     notKioskRow("notKioskShortValue", [("32", "Tavrin_Kios")]),
-    notKioskRow("notKioskKeyWithoutValue", [("32", None), ("64", "Tavrin_Kiosk")]),
+    notKioskRow("notKioskKeyWithoutValue", [("32", None), ("64", "Tavrin_Kiosk")], opens=[FIRST_OPEN]),
+    # The first open refused for lack of access: no second open, although the
+    # 64-bit view holds a kiosk value too.
+    notKioskRow("notKioskReadingRefused", [("32", KIOSK_DENIED), ("64", "Tavrin_Kiosk")], opens=[FIRST_OPEN]),
+    # Without its dialog template the program ends as if it were a kiosk.
+    scenario("noDialogTemplate", "/d 1s", program="noDialog", steps=endsUnseen()),
     # Where no window can be created (for Wine, no display; for Windows, a
     # session without a desktop) the run ends at once instead of waiting for
     # messages that never come.
     scenario("noDisplay", "/d 1s", display=False, steps=[
         start(), expectExit(0, withinMs=5000), expectRestartRequests(0),
+    ]),
+    # Keys reach only the focused control; Space is the focused button's own click.
+    scenario("keysOnPostponeButton", "/d 1s", relay=True, steps=[
+        start(), firstShow(), activate(), expect(foreground=True, focus=IDC_RESTART_LATER),
+        *keysChangeNothing(IDC_RESTART_LATER),
+        press(VK_SPACE), expect(visible=False), expectTimerPeriods([1000]),
+        *endsByExitCommand(),
+    ]),
+    scenario("keysOnRestartButton", "/d 1s", relay=True, steps=[
+        start(), firstShow(), activate(), focusOn(IDC_RESTART_NOW), expect(foreground=True, focus=IDC_RESTART_NOW),
+        *keysChangeNothing(IDC_RESTART_NOW),
+        press(VK_SPACE), expectExit(0), expectRestartRequests(1),
     ]),
     # Real clicks in the drop-down; the language survives a postponement, and
     # the restart request is the same in every language.
@@ -307,7 +394,7 @@ SCENARIOS = [
     # without a restart.
     scenario("exitCommand", "/d 1s", steps=[
         start(), firstShow(),
-        command(IDOK), command(IDCANCEL), command(IDC_LANGUAGE, 1),
+        moveSelection(2), command(IDOK), command(IDCANCEL), command(IDC_LANGUAGE, CBN_SELCHANGE),
         holds(300, visible=True, texts=ENGLISH, postponeEnabled=True), keepsRunning(200),
         *endsByExitCommand(),
     ]),
@@ -514,13 +601,16 @@ class Run:
     def setUpRegistry(self):
         self.clearRegistry()
         for view, value in self.row["registry"]:
+            denied = value == KIOSK_DENIED
             args = ["add", KIOSK_KEY, f"/reg:{view}", "/f"]
             if value is not None:
-                args += ["/v", "PatchingGroup", "/d", value]
+                args += ["/v", "PatchingGroup", "/d", value[1] if denied else value]
             if self.reg(*args) != 0:
                 raise Failure(f"reg add {args}")
+            if denied and not self.tool("denyread", view).get("denied"):
+                raise Failure(f"the key of the {view}-bit view still lets its values be read")
         if self.row["relay"]:
-            if self.reg("add", RELAY_KEY, "/v", "RelayInclude", "/d", "user32.SetTimer", "/f") != 0:
+            if self.reg("add", RELAY_KEY, "/v", "RelayInclude", "/d", RELAY_INCLUDE, "/f") != 0:
                 raise Failure("reg add RelayInclude")
 
     # Only rows that write the key clear it; a key left behind would end any
@@ -534,6 +624,13 @@ class Run:
 
     # ---- the steps ----
 
+    def program(self):
+        if self.row["program"] == "noDialog":
+            if self.options.prompt_no_dialog is None:
+                raise Failure("this row needs --prompt-no-dialog")
+            return self.options.prompt_no_dialog
+        return self.options.prompt
+
     def doStart(self):
         # Wine passes argv on with its own quoting; hex keeps the command line exact.
         argsHex = self.row["args"].encode("utf-8").hex()
@@ -542,7 +639,7 @@ class Run:
         self.startedAt = time.monotonic()
         self.startCall = self.background(
             [str(self.options.tool), "start", *showArgs, "--args-hex", argsHex, "--wait", str(START_WAIT_MS),
-             windowsPath(self.options.prompt)], "start", debug, self.row["display"])
+             windowsPath(self.program())], "start", debug, self.row["display"])
         started = self.waitForLine("start", 0, 20000, "start")
         if "pid" not in started:
             raise Failure(f"start: {started}")
@@ -708,8 +805,47 @@ class Run:
             raise Failure(f"ended with {ended}")
         return f"{code}, {(time.monotonic() - self.startedAt) * 1000:.0f} ms after the start"
 
+    def doNoWindow(self):
+        ended = self.waitForLine("start", 1, 1000, "exit")
+        if ended.get("windows") != []:
+            raise Failure(f"the process had windows: {ended.get('windows')}")
+        return ""
+
+    def doActivate(self):
+        answer = self.tool("activate", str(self.pid))
+        if not answer.get("activated"):
+            raise Failure(f"not activated: {answer}")
+        return ""
+
+    def doKeys(self, key):
+        answer = self.tool("keys", str(self.pid), str(key))
+        if not answer.get("sent"):
+            raise Failure(f"not typed: {answer}")
+        return hex(key)
+
     def trace(self):
         return (self.dir / "start.trace").read_text(errors="replace")
+
+    # An empty list from a trace without relay lines would prove nothing; the
+    # probe's open at every start is always there.
+    def relayTrace(self):
+        trace = self.trace()
+        if "Call advapi32.RegOpenKeyExA(" not in trace:
+            raise Failure("no relay trace")
+        return trace
+
+    def firstOpenAccess(self):
+        data = Path(self.program()).read_bytes()
+        machine = int.from_bytes(data[int.from_bytes(data[0x3C:0x40], "little") + 4:][:2], "little")
+        return FIRST_OPEN_BY_MACHINE[machine]
+
+    def doOpens(self, accesses):
+        wanted = [self.firstOpenAccess() if access == FIRST_OPEN else access for access in accesses]
+        seen = [int(match.group(4), 16) for match in REG_OPEN_CALL.finditer(self.relayTrace())
+                if match.group(2).endswith("Quenlor")]
+        if seen != wanted:
+            raise Failure(f"opened with {[hex(access) for access in seen]}, not {[hex(a) for a in wanted]}")
+        return " ".join(hex(access) for access in seen)
 
     def doRestarts(self, count):
         lines = [line for line in self.trace().splitlines() if "InitiateSystemShutdownExW" in line]
@@ -719,7 +855,7 @@ class Run:
         return f"{count}"
 
     def doPeriods(self, periods):
-        seen = [int(match.group(3), 16) for match in SET_TIMER_CALL.finditer(self.trace())
+        seen = [int(match.group(3), 16) for match in SET_TIMER_CALL.finditer(self.relayTrace())
                 if int(match.group(2), 16) == IDT_POSTPONE]
         if seen != periods:
             raise Failure(f"timer 111 armed with {seen}")
@@ -744,7 +880,8 @@ class Run:
             "holds": self.doHolds, "click": self.doClick, "language": self.doLanguage,
             "send": self.doSend, "return": self.doReturn, "running": self.doRunning,
             "exit": self.doExit, "restarts": self.doRestarts, "periods": self.doPeriods,
-            "screenshot": self.doScreenshot,
+            "screenshot": self.doScreenshot, "nowindow": self.doNoWindow, "activate": self.doActivate,
+            "keys": self.doKeys, "opens": self.doOpens,
         }
         if kind not in actions:
             raise Failure(f"unknown step {step}")
@@ -809,6 +946,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="print the scenario names and stop")
     parser.add_argument("--prompt", type=Path)
     parser.add_argument("--tool", type=Path)
+    parser.add_argument("--prompt-no-dialog", type=Path,
+                        help="the program built without its dialog template, for the rows that need it")
     parser.add_argument("--wine-state", type=Path)
     parser.add_argument("--pictures", type=Path, help="render the README's pictures into this folder")
     parser.add_argument("--time-factor", type=float, default=1.0,

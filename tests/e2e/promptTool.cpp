@@ -4,10 +4,14 @@
 //
 //   start [--show N | --no-show-flag] [--args-hex HEX] [--wait MS] EXE [ARGS...]
 //   state PID
-//   send PID close | command ID [NOTIFICATION] | timer ID | select INDEX | quit CODE
+//   send PID close | command ID [NOTIFICATION] | timer ID | select INDEX | cursel INDEX
+//            | focus ID | quit CODE
+//   activate PID
+//   keys PID VK...
 //   wait PID TIMEOUT_MS
 //   kill PID
 //   holder
+//   denyread 32|64
 //   serve
 // serve answers the other commands but start and holder, one a line from
 // stdin, each answer followed by a line "end STATUS".
@@ -69,10 +73,14 @@ int usage()
 {
     std::fputs("usage: promptTool start [--show N | --no-show-flag] [--args-hex HEX] [--wait MS] EXE [ARGS...]\n"
                "       promptTool state PID\n"
-               "       promptTool send PID close | command ID [NOTIFICATION] | timer ID | select INDEX | quit CODE\n"
+               "       promptTool send PID close | command ID [NOTIFICATION] | timer ID | select INDEX\n"
+               "                       | cursel INDEX | focus ID | quit CODE\n"
+               "       promptTool activate PID\n"
+               "       promptTool keys PID VK...\n"
                "       promptTool wait PID TIMEOUT_MS\n"
                "       promptTool kill PID\n"
                "       promptTool holder\n"
+               "       promptTool denyread 32|64\n"
                "       promptTool serve\n",
                stderr);
     return 2;
@@ -122,6 +130,86 @@ std::string waitResult(HANDLE process, DWORD timeoutMs)
     return "{\"exitCode\":" + std::to_string(static_cast<long>(exitCode)) + "}";
 }
 
+// Every window a process creates in its life, top-level, child or
+// message-only: told by the window events of its creation and showing, and
+// looked for as well in case an event does not come.
+struct WindowWatch {
+    DWORD pid = 0;
+    std::vector<HWND> seen;
+    std::vector<std::wstring> classes;
+};
+WindowWatch windowWatch;
+
+void noteWindow(HWND window)
+{
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (window == nullptr || pid != windowWatch.pid)
+        return;
+    for (HWND known : windowWatch.seen) {
+        if (known == window)
+            return;
+    }
+    wchar_t className[64] = {};
+    GetClassNameW(window, className, 64);
+    windowWatch.seen.push_back(window);
+    windowWatch.classes.push_back(className);
+}
+
+void CALLBACK onWindowEvent(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD)
+{
+    if (object == OBJID_WINDOW)
+        noteWindow(window);
+}
+
+BOOL CALLBACK noteWindowAndChildren(HWND window, LPARAM)
+{
+    noteWindow(window);
+    EnumChildWindows(window, noteWindowAndChildren, 0);
+    return TRUE;
+}
+
+void lookForWindows()
+{
+    EnumWindows(noteWindowAndChildren, 0);
+    for (HWND window = nullptr; (window = FindWindowExW(HWND_MESSAGE, window, nullptr, nullptr)) != nullptr;)
+        noteWindow(window);
+}
+
+// Waits for the process like waitResult and adds the windows it had.
+std::string watchResult(HANDLE process, DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        lookForWindows();
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return "{\"timeout\":true}";
+        const DWORD slice = timeoutMs - elapsed < 20 ? timeoutMs - elapsed : 20;
+        const DWORD waited = MsgWaitForMultipleObjects(1, &process, FALSE, slice, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        if (waited == WAIT_OBJECT_0)
+            break;
+    }
+    // Events of the last moments may still be on their way.
+    const DWORD settle = GetTickCount();
+    while (GetTickCount() - settle < 200) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(10);
+    }
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process, &exitCode);
+    std::string classes = "[";
+    for (size_t i = 0; i < windowWatch.classes.size(); ++i)
+        classes += (i > 0 ? "," : "") + jsonString(windowWatch.classes[i]);
+    return "{\"exitCode\":" + std::to_string(static_cast<long>(exitCode)) +
+           ",\"windows\":" + classes + "]}";
+}
+
 int startPrompt(int argc, wchar_t **argv)
 {
     bool useShowFlag = false;
@@ -163,19 +251,28 @@ int startPrompt(int argc, wchar_t **argv)
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = static_cast<WORD>(show);
     }
+    // Suspended until the window watch knows its pid.
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(argv[i], &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+    if (!CreateProcessW(argv[i], &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &info)) {
         printLine("{\"error\":\"CreateProcessW\",\"code\":" + std::to_string(GetLastError()) + "}");
         return 1;
     }
+    windowWatch.pid = info.dwProcessId;
+    HWINEVENTHOOK hook = nullptr;
+    if (waitMs >= 0)
+        hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_SHOW, nullptr, onWindowEvent, info.dwProcessId,
+                               0, WINEVENT_OUTOFCONTEXT);
+    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     printLine("{\"pid\":" + std::to_string(info.dwProcessId) +
               ",\"tid\":" + std::to_string(info.dwThreadId) + "}");
     // A process that has ended can no longer be opened by pid; holding its
     // handle from the start is the one sure way to learn its exit code.
     if (waitMs >= 0)
-        printLine(waitResult(info.hProcess, static_cast<DWORD>(waitMs)));
+        printLine(watchResult(info.hProcess, static_cast<DWORD>(waitMs)));
+    if (hook != nullptr)
+        UnhookWinEvent(hook);
     CloseHandle(info.hProcess);
     return 0;
 }
@@ -246,6 +343,22 @@ int printState(DWORD pid)
                    ",\"itemHeight\":" + std::to_string(sendQuery(language, CB_GETITEMHEIGHT, 0)) + "}";
     }
 
+    // The keyboard focus and activation within the prompt's own thread: the
+    // control id, 0 for the dialog itself, -1 for another window, null for none.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    std::string focus = "null";
+    bool active = false;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &thread)) {
+        active = thread.hwndActive == dialog;
+        if (thread.hwndFocus == dialog)
+            focus = "0";
+        else if (thread.hwndFocus != nullptr && IsChild(dialog, thread.hwndFocus))
+            focus = std::to_string(GetDlgCtrlID(thread.hwndFocus));
+        else if (thread.hwndFocus != nullptr)
+            focus = "-1";
+    }
+
     const LONG exStyle = GetWindowLongW(dialog, GWL_EXSTYLE);
     printLine(std::string("{\"found\":true") +
               ",\"visible\":" + jsonBool(IsWindowVisible(dialog)) +
@@ -258,6 +371,7 @@ int printState(DWORD pid)
               ",\"selection\":" + std::to_string(sendQuery(language, CB_GETCURSEL)) +
               ",\"topmost\":" + jsonBool((exStyle & WS_EX_TOPMOST) != 0) +
               ",\"foreground\":" + jsonBool(foreground == dialog) +
+              ",\"active\":" + jsonBool(active) + ",\"focus\":" + focus +
               foregroundInfo +
               ",\"iconic\":" + jsonBool(IsIconic(dialog)) +
               ",\"zoomed\":" + jsonBool(IsZoomed(dialog)) +
@@ -298,6 +412,8 @@ int sendToPrompt(DWORD pid, int argc, wchar_t **argv)
     }
     UINT message;
     WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    HWND target = dialog;
     if (what == L"close") {
         message = WM_CLOSE;
     } else if (what == L"command") {
@@ -306,6 +422,16 @@ int sendToPrompt(DWORD pid, int argc, wchar_t **argv)
     } else if (what == L"timer") {
         message = WM_TIMER;
         wParam = static_cast<WPARAM>(first);
+    } else if (what == L"cursel") {
+        // Moves the drop-down's selection alone; the dialog hears nothing.
+        message = CB_SETCURSEL;
+        target = GetDlgItem(dialog, languageId);
+        wParam = static_cast<WPARAM>(first);
+    } else if (what == L"focus") {
+        // The dialog manager's own way to give a control the focus.
+        message = WM_NEXTDLGCTL;
+        wParam = reinterpret_cast<WPARAM>(GetDlgItem(dialog, static_cast<int>(first)));
+        lParam = TRUE;
     } else if (what == L"select") {
         // What the drop-down does when the user picks an entry: the selection
         // moves, then the dialog hears CBN_SELENDOK.
@@ -319,10 +445,100 @@ int sendToPrompt(DWORD pid, int argc, wchar_t **argv)
         return usage();
     }
     DWORD_PTR result = 0;
-    BOOL sent = SendMessageTimeoutW(dialog, message, wParam, 0, SMTO_NORMAL, sendTimeoutMs, &result) != 0;
+    BOOL sent = SendMessageTimeoutW(target, message, wParam, lParam, SMTO_NORMAL, sendTimeoutMs, &result) != 0;
     printLine("{\"sent\":" + jsonBool(sent) + ",\"result\":" +
               std::to_string(static_cast<long long>(result)) + "}");
     return sent ? 0 : 1;
+}
+
+// As another program may: makes the prompt the foreground window and waits
+// until its thread has it active.
+int activatePrompt(DWORD pid)
+{
+    HWND dialog = findDialog(pid).dialog;
+    if (dialog == nullptr) {
+        printLine("{\"activated\":false,\"error\":\"no dialog\"}");
+        return 1;
+    }
+    SetForegroundWindow(dialog);
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    const DWORD tid = GetWindowThreadProcessId(dialog, nullptr);
+    bool activated = false;
+    for (DWORD start = GetTickCount(); !activated && GetTickCount() - start < sendTimeoutMs; Sleep(10))
+        activated = GetForegroundWindow() == dialog && GetGUIThreadInfo(tid, &thread) && thread.hwndActive == dialog;
+    printLine("{\"activated\":" + jsonBool(activated) + "}");
+    return activated ? 0 : 1;
+}
+
+// Types the keys, each pressed and released, as the keyboard would; only
+// while the prompt is the foreground window, so they are meant for it.
+int typeKeys(DWORD pid, int argc, wchar_t **argv)
+{
+    HWND dialog = findDialog(pid).dialog;
+    if (dialog == nullptr || GetForegroundWindow() != dialog) {
+        printLine("{\"sent\":false,\"error\":\"the prompt is not the foreground window\"}");
+        return 1;
+    }
+    std::vector<INPUT> inputs;
+    for (int i = 3; i < argc; ++i) {
+        long long key = 0;
+        if (!parseNumber(argv[i], key))
+            return usage();
+        for (DWORD flags : {DWORD(0), DWORD(KEYEVENTF_KEYUP)}) {
+            INPUT input = {};
+            input.type = INPUT_KEYBOARD;
+            input.ki.wVk = static_cast<WORD>(key);
+            input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC));
+            input.ki.dwFlags = flags;
+            inputs.push_back(input);
+        }
+    }
+    UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    printLine("{\"sent\":" + jsonBool(sent == inputs.size()) + "}");
+    return sent == inputs.size() ? 0 : 1;
+}
+
+// Creates the prompt's registry key in one view with security that refuses
+// reading its values to everyone; everything else, deleting included, stays
+// allowed.
+int denyReading(const std::wstring &view)
+{
+    if (view != L"32" && view != L"64")
+        return usage();
+    const REGSAM viewFlag = view == L"32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    HKEY key = nullptr;
+    LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quenlor", 0, nullptr, 0,
+                                   KEY_ALL_ACCESS | viewFlag, nullptr, &key, nullptr);
+    if (created != ERROR_SUCCESS) {
+        printLine("{\"denied\":false,\"error\":\"RegCreateKeyExW\",\"code\":" + std::to_string(created) + "}");
+        return 1;
+    }
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    alignas(DWORD) BYTE aclBytes[256];
+    ACL *acl = reinterpret_cast<ACL *>(aclBytes);
+    SECURITY_DESCRIPTOR descriptor;
+    LONG set = ERROR_INVALID_PARAMETER;
+    if (AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone)) {
+        if (InitializeAcl(acl, sizeof aclBytes, ACL_REVISION) &&
+            AddAccessDeniedAce(acl, ACL_REVISION, KEY_QUERY_VALUE, everyone) &&
+            AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, everyone) &&
+            InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
+            set = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+        FreeSid(everyone);
+    }
+    RegCloseKey(key);
+    // The proof that it holds: a reader is refused.
+    HKEY reader = nullptr;
+    LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quenlor", 0, KEY_READ | viewFlag, &reader);
+    if (opened == ERROR_SUCCESS)
+        RegCloseKey(reader);
+    const bool denied = set == ERROR_SUCCESS && opened == ERROR_ACCESS_DENIED;
+    printLine("{\"denied\":" + jsonBool(denied) + ",\"set\":" + std::to_string(set) +
+              ",\"open\":" + std::to_string(opened) + "}");
+    return denied ? 0 : 1;
 }
 
 int waitForPrompt(DWORD pid, DWORD timeoutMs)
@@ -435,6 +651,8 @@ int runCommand(int argc, wchar_t **argv)
         return runHolder();
     if (command == L"serve")
         return serve();
+    if (command == L"denyread" && argc == 3)
+        return denyReading(argv[2]);
 
     long long pid = 0;
     if (argc < 3 || !parseNumber(argv[2], pid))
@@ -445,6 +663,10 @@ int runCommand(int argc, wchar_t **argv)
         return sendToPrompt(static_cast<DWORD>(pid), argc, argv);
     if (command == L"kill")
         return killProcess(static_cast<DWORD>(pid));
+    if (command == L"activate")
+        return activatePrompt(static_cast<DWORD>(pid));
+    if (command == L"keys" && argc >= 4)
+        return typeKeys(static_cast<DWORD>(pid), argc, argv);
     long long timeoutMs = 0;
     if (command == L"wait" && argc >= 4 && parseNumber(argv[3], timeoutMs))
         return waitForPrompt(static_cast<DWORD>(pid), static_cast<DWORD>(timeoutMs));

@@ -129,6 +129,7 @@ TEST_F(PromptDialog, InitialisationShowsEnglishAndTheThreeLanguages)
     ASSERT_NE(dialog, nullptr);
 
     EXPECT_FALSE(visible()) << "hidden until the entry shows it";
+    EXPECT_EQ(GetFocus(), item(IDC_RESTART_LATER)) << "the dialog manager's first choice of the focus";
     expectTexts(english);
     EXPECT_TRUE(GetWindowLongW(dialog, GWL_EXSTYLE) & WS_EX_TOPMOST);
     EXPECT_TRUE(postponeEnabled());
@@ -260,7 +261,7 @@ TEST_F(PromptDialog, UnknownCommandsAndTimersDoNothing)
     create(150, 3);
     for (WORD id : {WORD(IDOK), WORD(IDCANCEL), WORD(999), WORD(IDC_MESSAGE)})
         command(id);
-    EXPECT_EQ(SendMessageW(dialog, WM_TIMER, 112, 0), 0);
+    SendMessageW(dialog, WM_TIMER, 112, 0);
     EXPECT_TRUE(visible());
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_EQ(launchSettings.postponeCount, 1);
@@ -268,14 +269,44 @@ TEST_F(PromptDialog, UnknownCommandsAndTimersDoNothing)
     EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
 }
 
-TEST_F(PromptDialog, CloseReturnsZeroWhetherItPostponesOrNot)
+// What the procedure itself returns, called directly: SendMessageW to a dialog
+// gives what the dialog manager keeps instead. Each case on a fresh prompt.
+TEST_F(PromptDialog, ProcedureResults)
 {
-    create(150, 0);
-    EXPECT_EQ(SendMessageW(dialog, WM_CLOSE, 0, 0), 0); // ignored
-    TearDown();
-    create(150, 3);
-    EXPECT_EQ(SendMessageW(dialog, WM_CLOSE, 0, 0), 0); // postponed
-    EXPECT_FALSE(visible());
+    enum Want { One, Zero, AsDefWindowProc };
+    const struct {
+        const char *name;
+        int32_t postponeLimit;
+        UINT message;
+        WPARAM wParam;
+        Want want;
+        bool visibleAfter;
+    } cases[] = {
+        {"initialisation", 3, WM_INITDIALOG, 0, One, true},
+        {"destroy", 3, WM_DESTROY, 0, Zero, true},
+        {"close that postpones", 3, WM_CLOSE, 0, Zero, false},
+        {"close that is ignored", 0, WM_CLOSE, 0, Zero, true},
+        {"another timer", 3, WM_TIMER, 112, Zero, true},
+        {"postponement timer", 3, WM_TIMER, IDT_POSTPONE, AsDefWindowProc, true},
+        {"language chosen", 3, WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE, CBN_SELENDOK), Zero, true},
+        {"other language notification", 3, WM_COMMAND, MAKEWPARAM(IDC_LANGUAGE, CBN_SELCHANGE), Zero, true},
+        {"postpone", 3, WM_COMMAND, MAKEWPARAM(IDC_RESTART_LATER, BN_CLICKED), Zero, false},
+        {"restart", 3, WM_COMMAND, MAKEWPARAM(IDC_RESTART_NOW, BN_CLICKED), Zero, true},
+        {"exit", 3, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), Zero, false},
+        {"OK", 3, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), AsDefWindowProc, true},
+        {"unknown command", 3, WM_COMMAND, MAKEWPARAM(999, 0), AsDefWindowProc, true},
+        {"a message it leaves alone", 3, WM_USER + 1, 0, Zero, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        create(150, c.postponeLimit);
+        const INT_PTR wanted = c.want == One    ? 1
+                               : c.want == Zero ? 0
+                                                : DefWindowProcW(dialog, c.message, c.wParam, 0);
+        EXPECT_EQ(promptDialogProc(dialog, c.message, c.wParam, 0), wanted);
+        EXPECT_EQ(visible(), c.visibleAfter);
+        TearDown();
+    }
 }
 
 TEST_F(PromptDialog, ExitCommandDestroysThePromptAndPostsQuitZero)

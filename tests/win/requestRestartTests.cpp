@@ -34,8 +34,24 @@ bool shutdownPrivilegeEnabled()
     return enabled;
 }
 
+// Disabled first, whatever ran before in this process, so that the check
+// after the request shows the request's own doing.
+void disableShutdownPrivilege()
+{
+    HANDLE token = nullptr;
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = 0;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+    EXPECT_TRUE(LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid) &&
+                AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
+    CloseHandle(token);
+}
+
 TEST(RequestRestart, EnablesTheShutdownPrivilegeAndReturns)
 {
+    disableShutdownPrivilege();
+    ASSERT_FALSE(shutdownPrivilegeEnabled());
     requestRestart();
     EXPECT_TRUE(shutdownPrivilegeEnabled());
 }
