@@ -178,7 +178,7 @@ TEST_F(PatchingGroupProbe, KioskGateComparesOnlyWhatWasRead)
         store(KEY_WOW64_32KEY, c.view32);
         char workBuffer[workBufferSize];
         for (unsigned i = 0; i < workBufferSize; ++i)
-            workBuffer[i] = KioskGroupValue[i % kioskGroupLength];
+            workBuffer[i] = kioskGroupValue[i % kioskGroupLength];
         EXPECT_EQ(isKioskMachine(workBuffer), c.kiosk);
     }
 }
