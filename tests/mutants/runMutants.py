@@ -184,12 +184,37 @@ def ctest(preset, pattern, log, extra=()):
     return firstFailure(log, offset) or f"ctest {preset} (status {status})"
 
 
+class Phases:
+    """Seconds spent per phase of one fault: build, copy, wait (for the
+    lock: other engineers' work, not ours), tests."""
+
+    def __init__(self):
+        self.seconds = {}
+
+    def add(self, phase, began):
+        self.seconds[phase] = self.seconds.get(phase, 0.0) + time.monotonic() - began
+
+    def total(self, without=()):
+        return sum(v for k, v in self.seconds.items() if k not in without)
+
+    def describe(self):
+        return ", ".join(f"{k} {v:.0f}" for k, v in self.seconds.items())
+
+
+NO_PHASES = Phases()
+
+
 class HeavyLock:
     """/work/locks/heavy, the lock that every Wine and VM run on this machine holds."""
 
+    def __init__(self, phases=NO_PHASES):
+        self.phases = phases
+
     def __enter__(self):
+        began = time.monotonic()
         self.file = open(HEAVY_LOCK, "a")
         fcntl.flock(self.file, fcntl.LOCK_EX)
+        self.phases.add("wait", began)
         return self
 
     def __exit__(self, *exc):
@@ -226,13 +251,20 @@ class WineEnvironment:
         self.xvfb = None
 
     def prepare(self):
-        """The copy of the prefix; needs no lock."""
+        """The copy of the prefix; needs no lock. Hard links: the prefix is
+        ~700 MB of DLLs that Wine only reads. The files that change (the
+        registry, which wineserver replaces as a whole anyway) are copied."""
         if (self.state / "env").exists():  # left by an interrupted run
             with HeavyLock():
                 self.stop()
         shutil.rmtree(self.state, ignore_errors=True)
         self.state.mkdir(parents=True)
-        shutil.copytree(TEMPLATE / "prefix", self.state / "prefix", symlinks=True)
+        prefix = self.state / "prefix"
+        shutil.copytree(TEMPLATE / "prefix", prefix, symlinks=True, copy_function=os.link)
+        for top in (TEMPLATE / "prefix").iterdir():
+            if top.is_file() and not top.is_symlink():
+                (prefix / top.name).unlink()
+                shutil.copy2(top, prefix / top.name)
 
     def __enter__(self):
         readFd, writeFd = os.pipe()
@@ -269,27 +301,40 @@ class WineEnvironment:
             self.xvfb = None
 
 
-def testWin64(log):
+def testWin64(log, phases):
     """The win64 core, win and e2e tests in a fresh Wine environment, under
     the lock. Returns the first failing test, or None."""
+    began = time.monotonic()
     wine = WineEnvironment(log)
     wine.prepare()
-    with HeavyLock(), wine:
-        # The environment is already up: CTest must not add the fixture's
-        # start and stop tests (start would make a new prefix).
-        failed = ctest("win64", WIN64_TESTS, log, ["-FS", "wine", "-FC", "wine"])
+    phases.add("copy", began)
+    with HeavyLock(phases):
+        began = time.monotonic()
+        with wine:
+            # The environment is already up: CTest must not add the fixture's
+            # start and stop tests (start would make a new prefix).
+            failed = ctest("win64", WIN64_TESTS, log, ["-FS", "wine", "-FC", "wine"])
+        phases.add("tests", began)
     return f"{failed} (win64)" if failed else None
 
 
-def runTests(log):
-    """The fast tests, cheap first. Returns the first failing test, or None."""
+def testHost(log, phases):
+    began = time.monotonic()
     failed = ctest("host", HOST_TESTS, log)
-    return f"{failed} (host)" if failed else testWin64(log)
+    phases.add("tests", began)
+    return f"{failed} (host)" if failed else None
+
+
+def timedBuild(preset, targets, log, phases):
+    began = time.monotonic()
+    built = build(preset, targets, log)
+    phases.add("build", began)
+    return built
 
 
 # ---- one fault --------------------------------------------------------------
 
-def tryMutant(mutant, log):
+def tryMutant(mutant, log, phases):
     """Returns (outcome, detail)."""
     target = TREE / mutant["file"]
     count = occurrences(mutant, TREE)
@@ -299,14 +344,14 @@ def tryMutant(mutant, log):
     text = original.decode("utf-8")
     try:
         target.write_text(text.replace(mutant["from"], mutant["to"], 1), encoding="utf-8")
-        if not build("host", HOST_TARGETS, log):
+        if not timedBuild("host", HOST_TARGETS, log, phases):
             return "build-failed", "host build"
-        failed = ctest("host", HOST_TESTS, log)
+        failed = testHost(log, phases)
         if failed:
-            return "caught", f"{failed} (host)"
-        if not build("win64", WIN64_TARGETS, log):
+            return "caught", failed
+        if not timedBuild("win64", WIN64_TARGETS, log, phases):
             return "build-failed", "win64 build"
-        failed = testWin64(log)
+        failed = testWin64(log, phases)
         return ("caught", failed) if failed else ("survived", "")
     finally:
         target.write_bytes(original)
@@ -365,30 +410,37 @@ def main():
         raise SystemExit(f"the unchanged copy does not build: see {setupLog}")
     if not options.no_baseline:
         baselineBegan = time.monotonic()
-        failed = runTests(LOGS / "baseline.log")
+        phases = Phases()
+        failed = testHost(LOGS / "baseline.log", phases) or testWin64(LOGS / "baseline.log", phases)
         if failed:
             raise SystemExit(f"the unchanged copy fails {failed}: see {LOGS / 'baseline.log'}")
-        print(f"baseline: every fast test passes ({time.monotonic() - baselineBegan:.0f} s)", flush=True)
+        print(f"baseline: every fast test passes ({time.monotonic() - baselineBegan:.0f} s:"
+              f" {phases.describe()})", flush=True)
 
     lines = []
     results = []
     for mutant in mutants:
-        mutantBegan = time.monotonic()
-        outcome, detail = tryMutant(mutant, LOGS / f"{mutant['name']}.log")
-        seconds = time.monotonic() - mutantBegan
-        results.append((mutant, outcome))
-        line = f"{outcome:12} {mutant['name']:32} {seconds:5.0f} s  {detail or mutant['why']}"
+        phases = Phases()
+        outcome, detail = tryMutant(mutant, LOGS / f"{mutant['name']}.log", phases)
+        results.append((mutant, outcome, phases))
+        # The time of the fault itself, without waiting for other engineers' runs.
+        line = (f"{outcome:12} {mutant['name']:32} {phases.total(without=('wait',)):4.0f} s"
+                f"  {detail or mutant['why']}  [{phases.describe()}]")
         if outcome == "stale":
             line += f"\n{'':12} update the anchor in {mutant['file']}: {mutant['from']!r}"
         lines.append(line)
         print(line, flush=True)
 
-    count = {k: sum(1 for _, o in results if o == k) for k in ("caught", "survived", "stale", "build-failed")}
+    count = {k: sum(1 for _, o, _ in results if o == k) for k in ("caught", "survived", "stale", "build-failed")}
     total = time.monotonic() - began
+    waited = sum(p.seconds.get("wait", 0.0) for _, _, p in results)
     summary = [f"{count['caught']} of {count['caught'] + count['survived']} caught"
                f" ({count['survived']} survived, {count['build-failed']} did not build,"
-               f" {count['stale']} stale); {total / 60:.1f} min in all"]
-    survivors = [m["name"] for m, o in results if o == "survived"]
+               f" {count['stale']} stale)",
+               f"{total / 60:.1f} min in all, of which {waited / 60:.1f} min waiting for the lock;"
+               f" {sum(p.total(without=('wait',)) for _, _, p in results) / max(len(results), 1):.0f} s"
+               " per fault without waiting"]
+    survivors = [m["name"] for m, o, _ in results if o == "survived"]
     if survivors:
         summary.append("survived: " + " ".join(survivors))
     for line in summary:
