@@ -362,7 +362,10 @@ def tryMutant(mutant, log, phases):
 def selectMutants(mutants, patterns):
     if not patterns:
         return mutants
-    chosen = [m for m in mutants if any(fnmatch.fnmatchcase(m["name"], p) for p in patterns)]
+    # In the order asked for: the faults of the first pattern first.
+    chosen = []
+    for pattern in patterns:
+        chosen += [m for m in mutants if fnmatch.fnmatchcase(m["name"], pattern) and m not in chosen]
     unmatched = [p for p in patterns if not any(fnmatch.fnmatchcase(m["name"], p) for m in mutants)]
     if unmatched:
         raise SystemExit(f"no fault named {' '.join(unmatched)} (see --list)")
@@ -399,9 +402,9 @@ def main():
 
     WORK.mkdir(parents=True, exist_ok=True)
     TREE.mkdir(exist_ok=True)
-    shutil.rmtree(LOGS, ignore_errors=True)
-    LOGS.mkdir()
+    LOGS.mkdir(exist_ok=True)
     setupLog = LOGS / "setup.log"
+    setupLog.unlink(missing_ok=True)
     began = time.monotonic()
     print(f"copy of the sources: {TREE} ({syncTree()} files updated)", flush=True)
     configure(setupLog)
@@ -411,6 +414,7 @@ def main():
     if not options.no_baseline:
         baselineBegan = time.monotonic()
         phases = Phases()
+        (LOGS / "baseline.log").unlink(missing_ok=True)
         failed = testHost(LOGS / "baseline.log", phases) or testWin64(LOGS / "baseline.log", phases)
         if failed:
             raise SystemExit(f"the unchanged copy fails {failed}: see {LOGS / 'baseline.log'}")
@@ -419,9 +423,13 @@ def main():
 
     lines = []
     results = []
+    # Written as the run goes, so that an interrupted run leaves its results.
+    report = open(REPORT, "w")
     for mutant in mutants:
         phases = Phases()
-        outcome, detail = tryMutant(mutant, LOGS / f"{mutant['name']}.log", phases)
+        log = LOGS / f"{mutant['name']}.log"
+        log.unlink(missing_ok=True)
+        outcome, detail = tryMutant(mutant, log, phases)
         results.append((mutant, outcome, phases))
         # The time of the fault itself, without waiting for other engineers' runs.
         line = (f"{outcome:12} {mutant['name']:32} {phases.total(without=('wait',)):4.0f} s"
@@ -430,6 +438,8 @@ def main():
             line += f"\n{'':12} update the anchor in {mutant['file']}: {mutant['from']!r}"
         lines.append(line)
         print(line, flush=True)
+        report.write(line + "\n")
+        report.flush()
 
     count = {k: sum(1 for _, o, _ in results if o == k) for k in ("caught", "survived", "stale", "build-failed")}
     total = time.monotonic() - began
@@ -445,7 +455,8 @@ def main():
         summary.append("survived: " + " ".join(survivors))
     for line in summary:
         print(line)
-    REPORT.write_text("\n".join(lines + summary) + "\n")
+    report.write("\n".join(summary) + "\n")
+    report.close()
     print(f"report: {REPORT}")
     return 0
 
