@@ -228,7 +228,7 @@ def wineState():
 
 def makeTemplate(log):
     """One fresh prefix, made by the tests' own fixture, copied for every
-    fault: creating a prefix takes ~15 s, copying one about a second."""
+    fault: creating a prefix takes ~15 s, linking a copy well under one."""
     if (TEMPLATE / "prefix" / "system.reg").exists():
         return
     fixture = str(TREE / "tests" / "wine" / "wineFixture.sh")
