@@ -48,7 +48,7 @@ mkdir -p "$out"
 # One process at a time: two processes that end together would both merge
 # into the same data files. The fuzzer is clang's and counts nothing here.
 echo "== test $host"
-ctest --test-dir "$host" -E '^fuzz\.' --output-on-failure >"$out/ctest-host.log" 2>&1
+ctest --test-dir "$host" -E '^(fuzz|lint)\.' --output-on-failure >"$out/ctest-host.log" 2>&1
 tail -n 3 "$out/ctest-host.log"
 grep -q '^100% tests passed' "$out/ctest-host.log" || status=1
 
@@ -56,7 +56,7 @@ echo "== test $win"
 lock=""
 [ -n "${WINE_LOCK:-}" ] && lock="flock $WINE_LOCK"
 # The checks of the binary's bytes describe the shipped exe, not this one.
-$lock ctest --test-dir "$win" -E '^binary\.' --output-on-failure "$@" >"$out/ctest-win64.log" 2>&1
+$lock ctest --test-dir "$win" -E '^(binary|lint)\.' --output-on-failure "$@" >"$out/ctest-win64.log" 2>&1
 tail -n 3 "$out/ctest-win64.log"
 echo "== $(($(date +%s) - began)) s so far"
 grep -q '^100% tests passed' "$out/ctest-win64.log" || status=1

@@ -614,11 +614,13 @@ class Run:
                 raise Failure("reg add RelayInclude")
 
     # Only rows that write the key clear it; a key left behind would end any
-    # other row at once with a visible failure, never a silent pass.
+    # other row at once with a visible failure, never a silent pass. The tool
+    # deletes it, since reg.exe cannot delete a key that refuses reading.
     def clearRegistry(self):
         if self.row["registry"]:
             for view in ("32", "64"):
-                self.reg("delete", KIOSK_KEY, f"/reg:{view}", "/f")
+                if not self.tool("deletekey", view).get("gone"):
+                    raise Failure(f"the key of the {view}-bit view could not be deleted")
         if self.row["relay"]:
             self.reg("delete", RELAY_KEY, "/v", "RelayInclude", "/f")
 
@@ -901,10 +903,12 @@ class Run:
             except subprocess.TimeoutExpired:
                 call.kill()
                 call.wait()
-        self.stopServer()
-        for file in self.openFiles:
-            file.close()
-        self.clearRegistry()
+        try:
+            self.clearRegistry()
+        finally:
+            self.stopServer()
+            for file in self.openFiles:
+                file.close()
 
 
 def describe(step):

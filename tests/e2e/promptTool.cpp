@@ -12,6 +12,7 @@
 //   kill PID
 //   holder
 //   denyread 32|64
+//   deletekey 32|64
 //   serve
 // serve answers the other commands but start and holder, one a line from
 // stdin, each answer followed by a line "end STATUS".
@@ -81,6 +82,7 @@ int usage()
                "       promptTool kill PID\n"
                "       promptTool holder\n"
                "       promptTool denyread 32|64\n"
+               "       promptTool deletekey 32|64\n"
                "       promptTool serve\n",
                stderr);
     return 2;
@@ -541,6 +543,19 @@ int denyReading(const std::wstring &view)
     return denied ? 0 : 1;
 }
 
+// Deletes the prompt's registry key in one view. reg.exe cannot once its
+// values may not be read: it reads the key before it deletes it.
+int deleteKey(const std::wstring &view)
+{
+    if (view != L"32" && view != L"64")
+        return usage();
+    const REGSAM viewFlag = view == L"32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    const LONG deleted = RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Quenlor", viewFlag, 0);
+    const bool gone = deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
+    printLine("{\"gone\":" + jsonBool(gone) + ",\"code\":" + std::to_string(deleted) + "}");
+    return gone ? 0 : 1;
+}
+
 int waitForPrompt(DWORD pid, DWORD timeoutMs)
 {
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -653,6 +668,8 @@ int runCommand(int argc, wchar_t **argv)
         return serve();
     if (command == L"denyread" && argc == 3)
         return denyReading(argv[2]);
+    if (command == L"deletekey" && argc == 3)
+        return deleteKey(argv[2]);
 
     long long pid = 0;
     if (argc < 3 || !parseNumber(argv[2], pid))
