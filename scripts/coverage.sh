@@ -64,8 +64,11 @@ grep -q '^100% tests passed' "$out/ctest-win64.log" || status=1
 # The program throws nothing: the edges gcc adds to every call for an
 # exception passing through are no branches of ours.
 echo "== gcovr"
+# The build without a dialog template is a test tool: its copy of the entry
+# would add branches of its own that it never reaches.
 count() {
     gcovr --root "$root" --filter 'src/' --exclude-throw-branches \
+        --exclude-directories '.*RestartPromptNoDialog\.dir.*' \
         --gcov-executable "$1" --json "$2" "$3" >"$2.log" 2>&1 || { cat "$2.log"; exit 1; }
 }
 count gcov "$out/host.json" "$host"
